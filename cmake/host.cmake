@@ -1,0 +1,29 @@
+# The native build: libmorvantis.so over the host port, and the simulated
+# driver as libvcand32.so, which the library links as it would VCAND32.DLL.
+
+add_library(vcand32 SHARED $<TARGET_OBJECTS:vcand32_bench> $<TARGET_OBJECTS:morvantis_catalogue>)
+target_include_directories(vcand32 PUBLIC sim src include)
+
+add_library(morvantis_host OBJECT
+    src/platform/host/platform_host.cpp
+    src/platform/host/ini_file.cpp)
+target_include_directories(morvantis_host PUBLIC src include)
+
+add_library(morvantis SHARED
+    $<TARGET_OBJECTS:morvantis_core>
+    $<TARGET_OBJECTS:morvantis_catalogue>
+    $<TARGET_OBJECTS:morvantis_host>
+    src/platform/host/library_load.cpp)
+target_include_directories(morvantis PRIVATE src PUBLIC include)
+target_compile_definitions(morvantis PRIVATE MORVANTIS_BUILDING)
+set_target_properties(morvantis PROPERTIES CXX_VISIBILITY_PRESET hidden
+                                           VISIBILITY_INLINES_HIDDEN ON)
+target_link_libraries(morvantis PRIVATE vcand32 ${CMAKE_DL_LIBS})
+
+# Everything linked into one program, for native tests and the benchmark.
+add_library(morvantis_static STATIC
+    $<TARGET_OBJECTS:morvantis_core>
+    $<TARGET_OBJECTS:morvantis_catalogue>
+    $<TARGET_OBJECTS:morvantis_host>
+    $<TARGET_OBJECTS:vcand32_bench>)
+target_include_directories(morvantis_static PUBLIC src include sim)

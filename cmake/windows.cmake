@@ -1,0 +1,36 @@
+# morvantis.dll and the simulated VCAND32.DLL, 32-bit, runtime linked
+# statically so that they need nothing but system DLLs (and, for the
+# library, VCAND32.DLL).
+
+set(static_runtime -static -static-libgcc -static-libstdc++)
+
+# Import library for the driver operations, from our own declarations.
+set(vcand32_implib ${CMAKE_CURRENT_BINARY_DIR}/libvcand32_import.a)
+add_custom_command(OUTPUT ${vcand32_implib}
+    COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${PROJECT_SOURCE_DIR}/src/driver/vcand32.def
+            -l ${vcand32_implib} -D VCAND32.DLL
+    DEPENDS ${PROJECT_SOURCE_DIR}/src/driver/vcand32.def
+    COMMENT "Import library for VCAND32.DLL")
+add_custom_target(vcand32_import DEPENDS ${vcand32_implib})
+
+add_library(morvantis SHARED
+    $<TARGET_OBJECTS:morvantis_core>
+    $<TARGET_OBJECTS:morvantis_catalogue>
+    src/platform/win32/platform_win32.cpp
+    src/resources/morvantis.rc
+    src/api/morvantis.def)
+target_include_directories(morvantis PRIVATE src include)
+target_compile_definitions(morvantis PRIVATE MORVANTIS_BUILDING)
+set_target_properties(morvantis PROPERTIES PREFIX "" OUTPUT_NAME morvantis
+                                           IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
+add_dependencies(morvantis vcand32_import)
+target_link_options(morvantis PRIVATE ${static_runtime} -Wl,--kill-at)
+target_link_libraries(morvantis PRIVATE ${vcand32_implib} user32 kernel32)
+
+add_library(vcand32 SHARED
+    $<TARGET_OBJECTS:vcand32_bench>
+    $<TARGET_OBJECTS:morvantis_catalogue>
+    sim/vcand32_sim.def)
+set_target_properties(vcand32 PROPERTIES PREFIX "" OUTPUT_NAME VCAND32 SUFFIX ".DLL"
+                                         IMPORT_PREFIX "lib" IMPORT_SUFFIX ".a")
+target_link_options(vcand32 PRIVATE ${static_runtime} -Wl,--kill-at)

@@ -1,0 +1,529 @@
+#include "bench.h"
+
+#include "driver/channel_catalogue.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+using morvantis::kEventReceived;
+using morvantis::kEventTransmit;
+using morvantis::kExtendedId;
+using morvantis::kFlagOverrun;
+using morvantis::kFlagRemote;
+
+constexpr Status kOk = 0;
+
+bool passes(const AcceptanceFilter& filter, std::uint32_t id)
+{
+    return ((id ^ filter.code) & filter.mask) == 0;
+}
+
+} // namespace
+
+Bench& bench()
+{
+    static Bench instance;
+    return instance;
+}
+
+Bench::Bench()
+{
+    reset();
+}
+
+void Bench::reset()
+{
+    // One channel per catalogue entry, in catalogue order.
+    channelCount_ = 0;
+    for (const morvantis::ChannelEntry& entry : morvantis::kChannelCatalogue) {
+        channels_[channelCount_] = Channel{entry.hardwareType,
+                                           entry.hardwareIndex,
+                                           entry.hardwareChannel,
+                                           1u << channelCount_,
+                                           0,
+                                           -1};
+        ++channelCount_;
+    }
+    for (Port& p : ports_) {
+        p = Port{};
+    }
+    scripted_.fill(0);
+    openScript_ = OpenPortScript{};
+    driverOpen_ = 0;
+    logging_ = true;
+    callCount_ = 0;
+}
+
+SimCall* Bench::log(SimOp op)
+{
+    if (!logging_ || callCount_ >= kMaxLog) {
+        return nullptr;
+    }
+    SimCall& entry = log_[static_cast<std::size_t>(callCount_++)];
+    entry = SimCall{};
+    entry.op = op;
+    return &entry;
+}
+
+bool Bench::call(std::int32_t index, SimCall& out) const
+{
+    if (index < 0 || index >= callCount_) {
+        return false;
+    }
+    out = log_[static_cast<std::size_t>(index)];
+    return true;
+}
+
+Bench::Port* Bench::port(std::int32_t handle)
+{
+    if (handle < 0 || handle >= kMaxPorts || !ports_[static_cast<std::size_t>(handle)].open) {
+        return nullptr;
+    }
+    return &ports_[static_cast<std::size_t>(handle)];
+}
+
+const Bench::Port* Bench::port(std::int32_t handle) const
+{
+    return const_cast<Bench*>(this)->port(handle);
+}
+
+std::uint32_t Bench::allChannels() const
+{
+    std::uint32_t mask = 0;
+    for (int i = 0; i < channelCount_; ++i) {
+        mask |= channels_[static_cast<std::size_t>(i)].mask;
+    }
+    return mask;
+}
+
+Status Bench::openDriver()
+{
+    SimCall* entry = log(SIM_OPEN_DRIVER);
+    Status status = scripted(SIM_OPEN_DRIVER);
+    if (status == kOk) {
+        ++driverOpen_;
+    }
+    if (entry) {
+        entry->result = status;
+    }
+    return status;
+}
+
+Status Bench::closeDriver()
+{
+    SimCall* entry = log(SIM_CLOSE_DRIVER);
+    Status status = scripted(SIM_CLOSE_DRIVER);
+    if (status == kOk && driverOpen_ > 0 && --driverOpen_ == 0) {
+        // The last user is gone: the driver closes what is left open.
+        for (std::int32_t handle = 0; handle < kMaxPorts; ++handle) {
+            if (ports_[static_cast<std::size_t>(handle)].open) {
+                closePort(handle);
+            }
+        }
+    }
+    if (entry) {
+        entry->result = status;
+    }
+    return status;
+}
+
+std::uint32_t Bench::getChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel)
+{
+    SimCall* entry = log(SIM_GET_CHANNEL_MASK);
+    std::uint32_t mask = 0;
+    for (int i = 0; i < channelCount_; ++i) {
+        const Channel& c = channels_[static_cast<std::size_t>(i)];
+        if (c.type == type && c.index == index && c.channel == channel) {
+            mask = c.mask;
+            break;
+        }
+    }
+    if (entry) {
+        entry->arg[0] = static_cast<std::uint32_t>(type);
+        entry->arg[1] = static_cast<std::uint32_t>(index);
+        entry->arg[2] = static_cast<std::uint32_t>(channel);
+        entry->result = mask;
+    }
+    return mask;
+}
+
+std::uint32_t Bench::createPort(std::int32_t handle, std::uint32_t access, std::uint32_t init,
+                                std::int32_t queueSize)
+{
+    Port& p = ports_[static_cast<std::size_t>(handle)];
+    p = Port{};
+    p.open = true;
+    p.access = access;
+    p.queue.resize(static_cast<std::size_t>(queueSize));
+    // Init access on each wanted channel that no other port holds it on.
+    for (int i = 0; i < channelCount_; ++i) {
+        Channel& c = channels_[static_cast<std::size_t>(i)];
+        if ((c.mask & init & access) != 0 && c.initOwner < 0) {
+            c.initOwner = handle;
+            p.init |= c.mask;
+        }
+    }
+    return p.init;
+}
+
+Status Bench::openPort(std::int32_t* handle, const char* name, std::uint32_t access,
+                       std::uint32_t init, std::uint32_t* permission, std::int32_t queueSize)
+{
+    SimCall* entry = log(SIM_OPEN_PORT);
+    Status status = scripted(SIM_OPEN_PORT);
+    std::int32_t given = -1;
+    std::uint32_t granted = 0;
+    if (openScript_.active) {
+        status = openScript_.status;
+        given = openScript_.handle;
+        granted = openScript_.permission;
+        if (given >= 0 && given < kMaxPorts) {
+            if (ports_[static_cast<std::size_t>(given)].open) {
+                closePort(given);
+            }
+            createPort(given, access, granted, std::clamp(queueSize, 1, kMaxQueue));
+            ports_[static_cast<std::size_t>(given)].init = granted;
+        }
+    } else if (status != kOk) {
+        // Scripted refusal: nothing opened.
+    } else if (handle == nullptr || permission == nullptr || name == nullptr || queueSize <= 0 ||
+               queueSize > kMaxQueue || access == 0) {
+        status = SIM_WRONG_PARAMETER;
+    } else if ((access & ~allChannels()) != 0) {
+        status = SIM_INVALID_CHAN_INDEX;
+    } else {
+        status = SIM_PORT_NOT_OPENED;
+        for (std::int32_t h = 0; h < kMaxPorts; ++h) {
+            if (!ports_[static_cast<std::size_t>(h)].open) {
+                granted = createPort(h, access, init, queueSize);
+                status = kOk;
+                given = h;
+                break;
+            }
+        }
+    }
+    if (handle != nullptr) {
+        *handle = given;
+    }
+    if (permission != nullptr) {
+        *permission = granted;
+    }
+    if (entry) {
+        entry->result = status;
+        entry->arg[0] = static_cast<std::uint32_t>(given);
+        entry->arg[1] = access;
+        entry->arg[2] = init;
+        entry->arg[3] = granted;
+        entry->arg[4] = static_cast<std::uint32_t>(queueSize);
+        if (name != nullptr) {
+            std::memcpy(entry->name, name, sizeof entry->name);
+        }
+    }
+    return status;
+}
+
+Status Bench::closePort(std::int32_t handle)
+{
+    SimCall* entry = log(SIM_CLOSE_PORT);
+    Status status = scripted(SIM_CLOSE_PORT);
+    Port* p = port(handle);
+    if (status == kOk && p == nullptr) {
+        status = SIM_INVALID_PORT;
+    }
+    if (status == kOk) {
+        for (int i = 0; i < channelCount_; ++i) {
+            Channel& c = channels_[static_cast<std::size_t>(i)];
+            if (c.initOwner == handle) {
+                c.initOwner = -1;
+            }
+        }
+        *p = Port{};
+    }
+    if (entry) {
+        entry->result = status;
+        entry->arg[0] = static_cast<std::uint32_t>(handle);
+    }
+    return status;
+}
+
+Status Bench::setBitrate(std::int32_t handle, std::uint32_t mask, std::int32_t bitrate)
+{
+    SimCall* entry = log(SIM_SET_BITRATE);
+    Status status = scripted(SIM_SET_BITRATE);
+    Port* p = port(handle);
+    if (status != kOk) {
+    } else if (p == nullptr) {
+        status = SIM_INVALID_PORT;
+    } else if (mask == 0 || bitrate <= 0 || bitrate > 1000000) {
+        status = SIM_WRONG_PARAMETER;
+    } else if ((mask & ~p->init) != 0) {
+        status = SIM_INVALID_ACCESS;
+    } else {
+        for (int i = 0; i < channelCount_; ++i) {
+            Channel& c = channels_[static_cast<std::size_t>(i)];
+            if ((c.mask & mask) != 0) {
+                c.bitrate = bitrate;
+            }
+        }
+    }
+    if (entry) {
+        entry->result = status;
+        entry->arg[0] = static_cast<std::uint32_t>(handle);
+        entry->arg[1] = mask;
+        entry->arg[2] = static_cast<std::uint32_t>(bitrate);
+    }
+    return status;
+}
+
+Status Bench::setOutput(std::int32_t handle, std::uint32_t mask, std::int32_t mode)
+{
+    SimCall* entry = log(SIM_SET_OUTPUT);
+    Status status = scripted(SIM_SET_OUTPUT);
+    Port* p = port(handle);
+    if (status != kOk) {
+    } else if (p == nullptr) {
+        status = SIM_INVALID_PORT;
+    } else if (mask == 0 || mode < 0 || mode > 1) {
+        status = SIM_WRONG_PARAMETER;
+    } else if ((mask & ~p->init) != 0) {
+        status = SIM_INVALID_ACCESS;
+    }
+    if (entry) {
+        entry->result = status;
+        entry->arg[0] = static_cast<std::uint32_t>(handle);
+        entry->arg[1] = mask;
+        entry->arg[2] = static_cast<std::uint32_t>(mode);
+    }
+    return status;
+}
+
+Status Bench::setAcceptance(std::int32_t handle, std::uint32_t mask, const AcceptanceFilter* filter)
+{
+    SimCall* entry = log(SIM_SET_ACCEPTANCE);
+    Status status = scripted(SIM_SET_ACCEPTANCE);
+    Port* p = port(handle);
+    if (status != kOk) {
+    } else if (p == nullptr) {
+        status = SIM_INVALID_PORT;
+    } else if (filter == nullptr || mask == 0 ||
+               ((filter->code ^ filter->mask) & kExtendedId) != 0) {
+        status = SIM_WRONG_PARAMETER; // code and mask disagree on the kind
+    } else if ((mask & ~p->access) != 0) {
+        status = SIM_INVALID_ACCESS;
+    } else if ((filter->mask & kExtendedId) != 0) {
+        p->extended = *filter;
+    } else {
+        p->standard = *filter;
+    }
+    if (entry) {
+        entry->result = status;
+        entry->arg[0] = static_cast<std::uint32_t>(handle);
+        entry->arg[1] = mask;
+        if (filter != nullptr) {
+            entry->arg[2] = filter->code;
+            entry->arg[3] = filter->mask;
+        }
+    }
+    return status;
+}
+
+Status Bench::setMode(std::int32_t handle, std::uint32_t mask, std::int32_t tx, std::int32_t txrq)
+{
+    SimCall* entry = log(SIM_SET_MODE);
+    Status status = scripted(SIM_SET_MODE);
+    Port* p = port(handle);
+    if (status != kOk) {
+    } else if (p == nullptr) {
+        status = SIM_INVALID_PORT;
+    } else if (mask == 0) {
+        status = SIM_WRONG_PARAMETER;
+    } else if ((mask & ~p->access) != 0) {
+        status = SIM_INVALID_ACCESS;
+    }
+    if (entry) {
+        entry->result = status;
+        entry->arg[0] = static_cast<std::uint32_t>(handle);
+        entry->arg[1] = mask;
+        entry->arg[2] = static_cast<std::uint32_t>(tx);
+        entry->arg[3] = static_cast<std::uint32_t>(txrq);
+    }
+    return status;
+}
+
+Status Bench::activate(std::int32_t handle, std::uint32_t mask)
+{
+    SimCall* entry = log(SIM_ACTIVATE);
+    Status status = scripted(SIM_ACTIVATE);
+    Port* p = port(handle);
+    if (status != kOk) {
+    } else if (p == nullptr) {
+        status = SIM_INVALID_PORT;
+    } else if (mask == 0) {
+        status = SIM_WRONG_PARAMETER;
+    } else if ((mask & ~p->access) != 0) {
+        status = SIM_INVALID_ACCESS;
+    } else {
+        p->active |= mask;
+    }
+    if (entry) {
+        entry->result = status;
+        entry->arg[0] = static_cast<std::uint32_t>(handle);
+        entry->arg[1] = mask;
+    }
+    return status;
+}
+
+void Bench::enqueue(Port& p, const DriverEvent& event)
+{
+    if (p.count == p.queue.size()) {
+        p.overrun = true;
+        return;
+    }
+    p.queue[(p.head + p.count) % p.queue.size()] = event;
+    ++p.count;
+}
+
+Status Bench::receive(std::int32_t handle, DriverEvent** event)
+{
+    SimCall* entry = log(SIM_RECEIVE);
+    Status status = scripted(SIM_RECEIVE);
+    Port* p = port(handle);
+    if (status != kOk) {
+    } else if (p == nullptr) {
+        status = SIM_INVALID_PORT;
+    } else if (event == nullptr) {
+        status = SIM_WRONG_PARAMETER;
+    } else if (p->count == 0) {
+        status = SIM_QUEUE_IS_EMPTY;
+    } else {
+        p->delivered = p->queue[p->head];
+        p->head = (p->head + 1) % p->queue.size();
+        --p->count;
+        if (p->overrun) {
+            p->delivered.flags |= kFlagOverrun;
+            p->overrun = false;
+        }
+        *event = &p->delivered;
+        if (entry) {
+            std::memcpy(entry->event, &p->delivered, sizeof entry->event);
+        }
+    }
+    if (entry) {
+        entry->result = status;
+        entry->arg[0] = static_cast<std::uint32_t>(handle);
+    }
+    return status;
+}
+
+Status Bench::transmit(std::int32_t handle, std::uint32_t mask, const DriverEvent* event)
+{
+    SimCall* entry = log(SIM_TRANSMIT);
+    Status status = scripted(SIM_TRANSMIT);
+    Port* sender = port(handle);
+    if (status != kOk) {
+    } else if (sender == nullptr) {
+        status = SIM_INVALID_PORT;
+    } else if (event == nullptr || mask == 0 || event->tag != kEventTransmit || event->length > 8) {
+        status = SIM_WRONG_PARAMETER;
+    } else if ((mask & ~sender->access) != 0) {
+        status = SIM_INVALID_ACCESS;
+    } else if ((mask & ~sender->active) != 0) {
+        status = SIM_PORT_IS_OFFLINE;
+    } else {
+        DriverEvent frame{};
+        frame.tag = kEventReceived;
+        frame.id = event->id;
+        frame.flags = event->flags & kFlagRemote;
+        frame.length = event->length;
+        std::memcpy(frame.data, event->data, sizeof frame.data);
+        const bool extended = (frame.id & kExtendedId) != 0;
+        for (Port& receiver : ports_) {
+            if (&receiver == sender || !receiver.open || receiver.active == 0) {
+                continue;
+            }
+            if (passes(extended ? receiver.extended : receiver.standard, frame.id)) {
+                enqueue(receiver, frame);
+            }
+        }
+    }
+    if (entry) {
+        entry->result = status;
+        entry->arg[0] = static_cast<std::uint32_t>(handle);
+        entry->arg[1] = mask;
+        if (event != nullptr) {
+            std::memcpy(entry->event, event, sizeof entry->event);
+        }
+    }
+    return status;
+}
+
+void Bench::setStatus(std::int32_t op, Status status)
+{
+    if (op >= 0 && op < SIM_OP_COUNT) {
+        scripted_[static_cast<std::size_t>(op)] = status;
+    }
+}
+
+void Bench::setChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel,
+                           std::uint32_t mask)
+{
+    for (int i = 0; i < channelCount_; ++i) {
+        Channel& c = channels_[static_cast<std::size_t>(i)];
+        if (c.type == type && c.index == index && c.channel == channel) {
+            c.mask = mask;
+            return;
+        }
+    }
+    if (channelCount_ < kMaxChannels) {
+        channels_[static_cast<std::size_t>(channelCount_++)] =
+            Channel{type, index, channel, mask, 0, -1};
+    }
+}
+
+void Bench::scriptOpenPort(Status status, std::int32_t handle, std::uint32_t permission)
+{
+    openScript_ = OpenPortScript{true, status, handle, permission};
+}
+
+Status Bench::inject(std::int32_t handle, const DriverEvent& event)
+{
+    Port* p = port(handle);
+    if (p == nullptr) {
+        return SIM_INVALID_PORT;
+    }
+    enqueue(*p, event);
+    return kOk;
+}
+
+std::int32_t Bench::openPortCount() const
+{
+    return static_cast<std::int32_t>(
+        std::count_if(ports_.begin(), ports_.end(), [](const Port& p) { return p.open; }));
+}
+
+std::int32_t Bench::queuedEvents(std::int32_t handle) const
+{
+    const Port* p = port(handle);
+    return p != nullptr ? static_cast<std::int32_t>(p->count) : -1;
+}
+
+std::uint32_t Bench::activeChannels(std::int32_t handle) const
+{
+    const Port* p = port(handle);
+    return p != nullptr ? p->active : 0;
+}
+
+std::int32_t Bench::channelBitrate(std::uint32_t mask) const
+{
+    for (int i = 0; i < channelCount_; ++i) {
+        if (channels_[static_cast<std::size_t>(i)].mask == mask) {
+            return channels_[static_cast<std::size_t>(i)].bitrate;
+        }
+    }
+    return 0;
+}
+
+} // namespace sim

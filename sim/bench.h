@@ -1,0 +1,113 @@
+// The simulated bench behind the driver operations: every catalogue channel
+// exists, each its own mask bit, and all share one bus. A frame sent on one
+// port is received by every other port with an active channel whose
+// acceptance filter passes it.
+#pragma once
+
+#include "driver/vcand32_records.h"
+#include "sim_control.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace sim {
+
+using morvantis::AcceptanceFilter;
+using morvantis::DriverEvent;
+using Status = std::uint16_t;
+
+class Bench {
+public:
+    Bench();
+    void reset();
+
+    Status openDriver();
+    Status closeDriver();
+    std::uint32_t getChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel);
+    Status openPort(std::int32_t* handle, const char* name, std::uint32_t access,
+                    std::uint32_t init, std::uint32_t* permission, std::int32_t queueSize);
+    Status closePort(std::int32_t handle);
+    Status setBitrate(std::int32_t handle, std::uint32_t mask, std::int32_t bitrate);
+    Status setOutput(std::int32_t handle, std::uint32_t mask, std::int32_t mode);
+    Status setAcceptance(std::int32_t handle, std::uint32_t mask, const AcceptanceFilter* filter);
+    Status setMode(std::int32_t handle, std::uint32_t mask, std::int32_t tx, std::int32_t txrq);
+    Status activate(std::int32_t handle, std::uint32_t mask);
+    Status receive(std::int32_t handle, DriverEvent** event);
+    Status transmit(std::int32_t handle, std::uint32_t mask, const DriverEvent* event);
+
+    // Scripting and inspection (see sim_control.h).
+    void setStatus(std::int32_t op, Status status);
+    void setChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel,
+                        std::uint32_t mask);
+    void scriptOpenPort(Status status, std::int32_t handle, std::uint32_t permission);
+    void clearOpenPortScript() { openScript_.active = false; }
+    Status inject(std::int32_t handle, const DriverEvent& event);
+    void setLogging(bool on) { logging_ = on; }
+    std::int32_t callCount() const { return callCount_; }
+    bool call(std::int32_t index, SimCall& out) const;
+    void clearCalls() { callCount_ = 0; }
+    std::int32_t openPortCount() const;
+    std::int32_t driverOpenCount() const { return driverOpen_; }
+    std::int32_t queuedEvents(std::int32_t handle) const;
+    std::uint32_t activeChannels(std::int32_t handle) const;
+    std::int32_t channelBitrate(std::uint32_t mask) const;
+
+private:
+    static constexpr int kMaxPorts = 32;
+    static constexpr int kMaxChannels = 32;
+    static constexpr std::int32_t kMaxQueue = 65536;
+    static constexpr int kMaxLog = 4096;
+
+    struct Channel {
+        std::int32_t type, index, channel;
+        std::uint32_t mask;
+        std::int32_t bitrate;
+        std::int32_t initOwner; // port with init access, -1 none
+    };
+
+    struct Port {
+        bool open = false;
+        std::uint32_t access = 0;
+        std::uint32_t init = 0;
+        std::uint32_t active = 0;
+        AcceptanceFilter standard{0, 0};
+        AcceptanceFilter extended{0x80000000u, 0x80000000u};
+        std::vector<DriverEvent> queue; // ring of the requested size
+        std::size_t head = 0;
+        std::size_t count = 0;
+        bool overrun = false;    // a frame was lost: flag the next one
+        DriverEvent delivered{}; // what the last receive handed out
+    };
+
+    struct OpenPortScript {
+        bool active = false;
+        Status status = 0;
+        std::int32_t handle = -1;
+        std::uint32_t permission = 0;
+    };
+
+    Port* port(std::int32_t handle);
+    const Port* port(std::int32_t handle) const;
+    std::uint32_t allChannels() const;
+    // Opens port `handle`; the channels on which it got init access.
+    std::uint32_t createPort(std::int32_t handle, std::uint32_t access, std::uint32_t init,
+                             std::int32_t queueSize);
+    void enqueue(Port& port, const DriverEvent& event);
+    SimCall* log(SimOp op);
+    Status scripted(SimOp op) const { return scripted_[op]; }
+
+    std::array<Channel, kMaxChannels> channels_{};
+    int channelCount_ = 0;
+    std::array<Port, kMaxPorts> ports_{};
+    std::array<Status, SIM_OP_COUNT> scripted_{};
+    OpenPortScript openScript_;
+    std::int32_t driverOpen_ = 0;
+    bool logging_ = true;
+    std::array<SimCall, kMaxLog> log_{};
+    std::int32_t callCount_ = 0;
+};
+
+Bench& bench();
+
+} // namespace sim

@@ -1,0 +1,111 @@
+/*
+ * Control of the simulated CAN driver: a bench on which every channel of
+ * the catalogue exists and all channels share one bus. Tests script the
+ * driver's answers through these functions and read the log of every call
+ * the driver received. Plain C, so that Windows test programs can import it
+ * from the simulated VCAND32.DLL.
+ */
+#ifndef MORVANTIS_SIM_CONTROL_H
+#define MORVANTIS_SIM_CONTROL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32) && !defined(SIM_BUILDING)
+#define SIM_API __declspec(dllimport)
+#else
+#define SIM_API
+#endif
+
+typedef enum SimOp {
+    SIM_OPEN_DRIVER,
+    SIM_CLOSE_DRIVER,
+    SIM_GET_CHANNEL_MASK,
+    SIM_OPEN_PORT,
+    SIM_CLOSE_PORT,
+    SIM_SET_BITRATE,
+    SIM_SET_OUTPUT,
+    SIM_SET_ACCEPTANCE,
+    SIM_SET_MODE,
+    SIM_ACTIVATE,
+    SIM_RECEIVE,
+    SIM_TRANSMIT,
+    SIM_OP_COUNT
+} SimOp;
+
+/* Statuses the bench gives on its own. */
+#define SIM_QUEUE_IS_EMPTY 10
+#define SIM_WRONG_PARAMETER 101
+#define SIM_INVALID_CHAN_INDEX 111
+#define SIM_INVALID_ACCESS 112
+#define SIM_PORT_IS_OFFLINE 113
+#define SIM_INVALID_PORT 118
+#define SIM_PORT_NOT_OPENED 0xFFFF
+
+/*
+ * One driver call as received. arg holds the arguments in order, with
+ * what pointers pointed at read out where that means something:
+ *   GET_CHANNEL_MASK: type, index, channel; result = the mask
+ *   OPEN_PORT: handle given back, access mask, init mask, permission
+ *              given back, queue size; name = the application name
+ *   SET_BITRATE / SET_OUTPUT: handle, mask, value
+ *   SET_ACCEPTANCE: handle, mask, filter code, filter mask
+ *   SET_MODE: handle, mask, tx, txrq
+ *   CLOSE_PORT / ACTIVATE / RECEIVE / TRANSMIT: handle (, mask)
+ *   RECEIVE: event = the event handed out (when status is 0)
+ *   TRANSMIT: event = the event as the caller passed it
+ */
+typedef struct SimCall {
+    int32_t op;
+    uint32_t result; /* status, or the mask for GET_CHANNEL_MASK */
+    uint32_t arg[5];
+    char name[36];
+    uint8_t event[22];
+} SimCall;
+
+/* A fresh bench: no port, driver closed, no scripts, log empty. */
+SIM_API void simReset(void);
+
+/* Every later call of op answers status and does nothing else (OPEN_PORT
+ * gives back handle -1 and permission 0). Status 0 restores the bench. */
+SIM_API void simSetStatus(int32_t op, uint16_t status);
+
+/* The mask GET_CHANNEL_MASK gives for this triple from now on (0: none). */
+SIM_API void simSetChannelMask(int32_t hwType, int32_t hwIndex, int32_t hwChannel, uint32_t mask);
+
+/* Every later OPEN_PORT answers status and gives back handle and
+ * permission. A handle other than -1 is opened as a real port with that
+ * number and that init access. */
+SIM_API void simScriptOpenPort(uint16_t status, int32_t handle, uint32_t permission);
+SIM_API void simClearOpenPortScript(void);
+
+/* On Windows, results carry these bits in their upper half, as a driver
+ * may: only the low 16 bits are the status. */
+SIM_API void simSetResultHighBits(uint16_t bits);
+
+/* Puts a raw 22-byte event into a port's receive queue, as the bus would
+ * (a full queue drops it and flags the next delivered event). 0 or a
+ * status. */
+SIM_API int32_t simInjectEvent(int32_t port, const void* event);
+
+/* The call log. Logging can be switched off for measurements. */
+SIM_API void simSetLogging(int32_t on);
+SIM_API int32_t simCallCount(void);
+SIM_API int32_t simGetCall(int32_t index, SimCall* call);
+SIM_API void simClearCalls(void);
+
+/* State, for checks. */
+SIM_API int32_t simOpenPortCount(void);
+SIM_API int32_t simDriverOpenCount(void);
+SIM_API int32_t simQueuedEvents(int32_t port);
+SIM_API uint32_t simActiveChannels(int32_t port);
+SIM_API int32_t simChannelBitrate(uint32_t channelMask);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
