@@ -4,12 +4,29 @@
 
 set(static_runtime -static -static-libgcc -static-libstdc++)
 
+# The .def files carry the 32-bit stdcall decorations (@N); 64-bit Windows
+# has no such decoration, so there they are used without it.
+function(def_for_this_target source result)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        get_filename_component(name ${source} NAME)
+        file(READ ${source} text)
+        string(REGEX REPLACE "([A-Za-z0-9_])@[0-9]+" "\\1" text "${text}")
+        set(plain ${CMAKE_CURRENT_BINARY_DIR}/${name})
+        file(WRITE ${plain} "${text}")
+        set(${result} ${plain} PARENT_SCOPE)
+    else()
+        set(${result} ${source} PARENT_SCOPE)
+    endif()
+endfunction()
+def_for_this_target(${PROJECT_SOURCE_DIR}/src/api/morvantis.def morvantis_def)
+def_for_this_target(${PROJECT_SOURCE_DIR}/src/driver/vcand32.def vcand32_def)
+def_for_this_target(${PROJECT_SOURCE_DIR}/sim/vcand32_sim.def vcand32_sim_def)
+
 # Import library for the driver operations, from our own declarations.
 set(vcand32_implib ${CMAKE_CURRENT_BINARY_DIR}/libvcand32_import.a)
 add_custom_command(OUTPUT ${vcand32_implib}
-    COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${PROJECT_SOURCE_DIR}/src/driver/vcand32.def
-            -l ${vcand32_implib} -D VCAND32.DLL
-    DEPENDS ${PROJECT_SOURCE_DIR}/src/driver/vcand32.def
+    COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${vcand32_def} -l ${vcand32_implib} -D VCAND32.DLL
+    DEPENDS ${vcand32_def}
     COMMENT "Import library for VCAND32.DLL")
 add_custom_target(vcand32_import DEPENDS ${vcand32_implib})
 
@@ -18,7 +35,7 @@ add_library(morvantis SHARED
     $<TARGET_OBJECTS:morvantis_catalogue>
     src/platform/win32/platform_win32.cpp
     src/resources/morvantis.rc
-    src/api/morvantis.def)
+    ${morvantis_def})
 target_include_directories(morvantis PRIVATE src include)
 target_compile_definitions(morvantis PRIVATE MORVANTIS_BUILDING)
 set_target_properties(morvantis PROPERTIES PREFIX "" OUTPUT_NAME morvantis
@@ -30,7 +47,7 @@ target_link_libraries(morvantis PRIVATE ${vcand32_implib} user32 kernel32)
 add_library(vcand32 SHARED
     $<TARGET_OBJECTS:vcand32_bench>
     $<TARGET_OBJECTS:morvantis_catalogue>
-    sim/vcand32_sim.def)
+    ${vcand32_sim_def})
 set_target_properties(vcand32 PROPERTIES PREFIX "" OUTPUT_NAME VCAND32 SUFFIX ".DLL"
                                          IMPORT_PREFIX "lib" IMPORT_SUFFIX ".a")
 target_link_options(vcand32 PRIVATE ${static_runtime} -Wl,--kill-at)

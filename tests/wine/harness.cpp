@@ -1,0 +1,111 @@
+#include "harness.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace harness {
+namespace {
+
+int failedChecks = 0;
+
+int WINAPI recordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+{
+    capturedBoxes().push_back(Box{owner, text ? text : "", caption ? caption : "", type});
+    return IDOK;
+}
+
+} // namespace
+
+std::vector<TestCase>& registry()
+{
+    static std::vector<TestCase> tests;
+    return tests;
+}
+
+bool registerTest(const char* name, void (*run)())
+{
+    registry().push_back(TestCase{name, run});
+    return true;
+}
+
+void fail(const char* file, int line, const std::string& what)
+{
+    ++failedChecks;
+    std::printf("    %s:%d: check failed: %s\n", file, line, what.c_str());
+}
+
+int runAll(int argc, char** argv)
+{
+    int passed = 0;
+    int failed = 0;
+    for (const TestCase& test : registry()) {
+        if (argc > 1 && std::strstr(test.name, argv[1]) == nullptr) {
+            continue;
+        }
+        const int before = failedChecks;
+        capturedBoxes().clear();
+        test.run();
+        const bool ok = failedChecks == before;
+        std::printf("[%s] %s\n", ok ? "  OK  " : "FAILED", test.name);
+        std::fflush(stdout);
+        (ok ? passed : failed) += 1;
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 && passed > 0 ? 0 : 1;
+}
+
+Library::Library() : module_(LoadLibraryA("morvantis.dll"))
+{
+    if (module_ == nullptr) {
+        fail(__FILE__, __LINE__, "LoadLibrary(morvantis.dll) failed");
+    }
+}
+
+Library::~Library()
+{
+    if (module_ != nullptr) {
+        FreeLibrary(module_);
+    }
+}
+
+bool captureMessageBoxes(HMODULE module)
+{
+    auto* base = reinterpret_cast<std::uint8_t*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto* imports = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+    for (; imports->Name != 0; ++imports) {
+        if (_stricmp(reinterpret_cast<const char*>(base + imports->Name), "user32.dll") != 0) {
+            continue;
+        }
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imports->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imports->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
+                continue;
+            }
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "MessageBoxA") != 0) {
+                continue;
+            }
+            DWORD protection = 0;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                           &protection);
+            slots->u1.Function = reinterpret_cast<DWORD_PTR>(&recordMessageBox);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<Box>& capturedBoxes()
+{
+    static std::vector<Box> boxes;
+    return boxes;
+}
+
+} // namespace harness
