@@ -16,8 +16,6 @@ add_library(morvantis SHARED
     src/platform/host/library_load.cpp)
 target_include_directories(morvantis PRIVATE src PUBLIC include)
 target_compile_definitions(morvantis PRIVATE MORVANTIS_BUILDING)
-set_target_properties(morvantis PROPERTIES CXX_VISIBILITY_PRESET hidden
-                                           VISIBILITY_INLINES_HIDDEN ON)
 target_link_libraries(morvantis PRIVATE vcand32 ${CMAKE_DL_LIBS})
 
 # Everything linked into one program, for native tests and the benchmark.

@@ -41,6 +41,13 @@ target_compile_definitions(morvantis PRIVATE MORVANTIS_BUILDING)
 set_target_properties(morvantis PROPERTIES PREFIX "" OUTPUT_NAME morvantis
                                            IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
 add_dependencies(morvantis vcand32_import)
+# The import library for applications, made from the decorated .def, so
+# that the references their compilers emit (_CAN_Init@0 on 32-bit) resolve
+# to the undecorated exports. It replaces the one the linker writes.
+add_custom_command(TARGET morvantis POST_BUILD
+    COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${morvantis_def} -D morvantis.dll
+            -l $<TARGET_LINKER_FILE:morvantis>
+    COMMENT "Import library for morvantis.dll")
 target_link_options(morvantis PRIVATE ${static_runtime} -Wl,--kill-at)
 target_link_libraries(morvantis PRIVATE ${vcand32_implib} user32 kernel32)
 
@@ -51,3 +58,8 @@ add_library(vcand32 SHARED
 set_target_properties(vcand32 PROPERTIES PREFIX "" OUTPUT_NAME VCAND32 SUFFIX ".DLL"
                                          IMPORT_PREFIX "lib" IMPORT_SUFFIX ".a")
 target_link_options(vcand32 PRIVATE ${static_runtime} -Wl,--kill-at)
+# Test programs and the demo call the driver operations directly too.
+add_custom_command(TARGET vcand32 POST_BUILD
+    COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${vcand32_sim_def} -D VCAND32.DLL
+            -l $<TARGET_LINKER_FILE:vcand32>
+    COMMENT "Import library for the simulated VCAND32.DLL")

@@ -1,31 +1,34 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the builds and tests need. Idempotent: a
-# package already present is not touched, and apt is not called at all when
-# everything is there.
+# Installs the Debian packages the builds and tests need. Idempotent: what
+# is present is not touched, and apt is not called when all is there.
+#   scripts/install-deps.sh          everything
+#   scripts/install-deps.sh native   only what the native build and tests need
 set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-want_native=(cmake g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev clang-format)
-want_windows=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth imagemagick)
-
-for p in "${want_native[@]}"; do have "$p" || need+=("$p"); done
-if [ "${1:-all}" != "native" ]; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-    need+=(wine32:i386)
-  fi
-  for p in "${want_windows[@]}"; do have "$p" || need+=("$p"); done
+wanted=(cmake make g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev
+        libbenchmark-dev clang-format file python3)
+if [ "${1:-all}" != native ]; then
+    wanted+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
+             wine wine64 xvfb xauth imagemagick)
+    # 32-bit Wine only where 32-bit code can run at all.
+    if "$here/can-run-32bit"; then
+        if ! dpkg --print-foreign-architectures | grep -qx i386; then
+            dpkg --add-architecture i386
+        fi
+        wanted+=(wine32:i386)
+    fi
 fi
 
-if [ ${#need[@]} -eq 0 ]; then
-  exit 0
-fi
+missing=()
+for package in "${wanted[@]}"; do
+    have "$package" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
 
-# Keep the list unique (wine32:i386 may have been added twice).
-mapfile -t need < <(printf '%s\n' "${need[@]}" | sort -u)
-echo "install-deps: installing ${need[*]}"
+echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -37,23 +37,24 @@ Result result(sim::Status status)
 
 extern "C" {
 
-Result NCD_CALL ncdOpenDriver()
+// SIM_API: the operations stay visible where everything else is hidden.
+SIM_API Result NCD_CALL ncdOpenDriver()
 {
     return result(sim::bench().openDriver());
 }
 
-Result NCD_CALL ncdCloseDriver()
+SIM_API Result NCD_CALL ncdCloseDriver()
 {
     return result(sim::bench().closeDriver());
 }
 
-std::uint32_t NCD_CALL ncdGetChannelMask(std::int32_t hwType, std::int32_t hwIndex,
+SIM_API std::uint32_t NCD_CALL ncdGetChannelMask(std::int32_t hwType, std::int32_t hwIndex,
                                          std::int32_t hwChannel)
 {
     return sim::bench().getChannelMask(hwType, hwIndex, hwChannel);
 }
 
-Result NCD_CALL ncdOpenPort(std::int32_t* portHandle, const char* userName,
+SIM_API Result NCD_CALL ncdOpenPort(std::int32_t* portHandle, const char* userName,
                             std::uint32_t accessMask, std::uint32_t initMask,
                             std::uint32_t* permissionMask, std::int32_t rxQueueSize)
 {
@@ -61,46 +62,46 @@ Result NCD_CALL ncdOpenPort(std::int32_t* portHandle, const char* userName,
                                         rxQueueSize));
 }
 
-Result NCD_CALL ncdClosePort(std::int32_t portHandle)
+SIM_API Result NCD_CALL ncdClosePort(std::int32_t portHandle)
 {
     return result(sim::bench().closePort(portHandle));
 }
 
-Result NCD_CALL ncdSetChannelBitrate(std::int32_t portHandle, std::uint32_t accessMask,
+SIM_API Result NCD_CALL ncdSetChannelBitrate(std::int32_t portHandle, std::uint32_t accessMask,
                                      std::int32_t bitrate)
 {
     return result(sim::bench().setBitrate(portHandle, accessMask, bitrate));
 }
 
-Result NCD_CALL ncdSetChannelOutput(std::int32_t portHandle, std::uint32_t accessMask,
+SIM_API Result NCD_CALL ncdSetChannelOutput(std::int32_t portHandle, std::uint32_t accessMask,
                                     std::int32_t mode)
 {
     return result(sim::bench().setOutput(portHandle, accessMask, mode));
 }
 
-Result NCD_CALL ncdSetChannelAcceptance(std::int32_t portHandle, std::uint32_t accessMask,
+SIM_API Result NCD_CALL ncdSetChannelAcceptance(std::int32_t portHandle, std::uint32_t accessMask,
                                         AcceptanceFilter* filter)
 {
     return result(sim::bench().setAcceptance(portHandle, accessMask, filter));
 }
 
-Result NCD_CALL ncdSetChannelMode(std::int32_t portHandle, std::uint32_t accessMask,
+SIM_API Result NCD_CALL ncdSetChannelMode(std::int32_t portHandle, std::uint32_t accessMask,
                                   std::int32_t tx, std::int32_t txrq)
 {
     return result(sim::bench().setMode(portHandle, accessMask, tx, txrq));
 }
 
-Result NCD_CALL ncdActivateChannel(std::int32_t portHandle, std::uint32_t accessMask)
+SIM_API Result NCD_CALL ncdActivateChannel(std::int32_t portHandle, std::uint32_t accessMask)
 {
     return result(sim::bench().activate(portHandle, accessMask));
 }
 
-Result NCD_CALL ncdReceive1(std::int32_t portHandle, DriverEvent** event)
+SIM_API Result NCD_CALL ncdReceive1(std::int32_t portHandle, DriverEvent** event)
 {
     return result(sim::bench().receive(portHandle, event));
 }
 
-Result NCD_CALL ncdTransmit(std::int32_t portHandle, std::uint32_t accessMask, DriverEvent* event)
+SIM_API Result NCD_CALL ncdTransmit(std::int32_t portHandle, std::uint32_t accessMask, DriverEvent* event)
 {
     return result(sim::bench().transmit(portHandle, accessMask, event));
 }

@@ -16,8 +16,10 @@ extern "C" {
 
 #if defined(_WIN32) && !defined(SIM_BUILDING)
 #define SIM_API __declspec(dllimport)
-#else
+#elif defined(_WIN32)
 #define SIM_API
+#else
+#define SIM_API __attribute__((visibility("default")))
 #endif
 
 typedef enum SimOp {
