@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace harness {
 namespace {
 
 int failedChecks = 0;
+std::vector<std::string> contexts;
 
 int WINAPI recordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
@@ -31,7 +33,21 @@ bool registerTest(const char* name, void (*run)())
 void fail(const char* file, int line, const std::string& what)
 {
     ++failedChecks;
-    std::printf("    %s:%d: check failed: %s\n", file, line, what.c_str());
+    std::string context;
+    for (const std::string& text : contexts) {
+        context += "[" + text + "] ";
+    }
+    std::printf("    %s:%d: %scheck failed: %s\n", file, line, context.c_str(), what.c_str());
+}
+
+Context::Context(std::string text)
+{
+    contexts.push_back(std::move(text));
+}
+
+Context::~Context()
+{
+    contexts.pop_back();
 }
 
 int runAll(int argc, char** argv)
@@ -54,7 +70,8 @@ int runAll(int argc, char** argv)
     return failed == 0 && passed > 0 ? 0 : 1;
 }
 
-Library::Library() : module_(LoadLibraryA("morvantis.dll"))
+Library::Library()
+    : fresh_(GetModuleHandleA("morvantis.dll") == nullptr), module_(LoadLibraryA("morvantis.dll"))
 {
     if (module_ == nullptr) {
         fail(__FILE__, __LINE__, "LoadLibrary(morvantis.dll) failed");
@@ -66,6 +83,84 @@ Library::~Library()
     if (module_ != nullptr) {
         FreeLibrary(module_);
     }
+}
+
+WorkingDirectory::WorkingDirectory()
+{
+    char buffer[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, buffer);
+    previous_ = buffer;
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    for (unsigned attempt = 0; path_.empty(); ++attempt) {
+        std::snprintf(buffer, sizeof buffer, "%smorvantis-%lu-%u", temp, GetCurrentProcessId(),
+                      attempt);
+        if (CreateDirectoryA(buffer, nullptr)) {
+            path_ = buffer;
+        } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            fail(__FILE__, __LINE__, std::string("cannot create ") + buffer);
+            return;
+        }
+    }
+    if (!SetCurrentDirectoryA(path_.c_str())) {
+        fail(__FILE__, __LINE__, "cannot change into " + path_);
+    }
+}
+
+WorkingDirectory::~WorkingDirectory()
+{
+    SetCurrentDirectoryA(previous_.c_str());
+    if (path_.empty()) {
+        return;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                DeleteFileA((path_ + "\\" + found.cFileName).c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path_.c_str());
+}
+
+void WorkingDirectory::writeFile(const char* name, const std::string& text) const
+{
+    FILE* file = std::fopen((path_ + "\\" + name).c_str(), "wb");
+    if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+        fail(__FILE__, __LINE__, std::string("cannot write ") + name);
+    }
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+}
+
+bool WorkingDirectory::holds(const char* name) const
+{
+    return GetFileAttributesA((path_ + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<SimCall> driverCalls()
+{
+    std::vector<SimCall> calls;
+    SimCall call;
+    for (int32_t index = 0; simGetCall(index, &call) != 0; ++index) {
+        calls.push_back(call);
+    }
+    return calls;
+}
+
+std::vector<SimCall> driverCalls(SimOp op)
+{
+    std::vector<SimCall> calls;
+    for (const SimCall& call : driverCalls()) {
+        if (call.op == op) {
+            calls.push_back(call);
+        }
+    }
+    return calls;
 }
 
 bool captureMessageBoxes(HMODULE module)

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "sim_control.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,6 +24,16 @@ bool registerTest(const char* name, void (*run)());
 // Records a failed check of the running test.
 void fail(const char* file, int line, const std::string& what);
 
+// Names the case a table-driven test is checking: while the object lives,
+// failed checks are reported with its text.
+class Context {
+public:
+    explicit Context(std::string text);
+    ~Context();
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+};
+
 // Runs every registered test (or those whose name contains argv[1]) and
 // prints one line per test and the summary. Exit code 0 when all passed.
 int runAll(int argc, char** argv);
@@ -34,7 +46,9 @@ std::string mismatch(const char* a, const char* b, const A& va, const B& vb)
 }
 
 // The library, loaded afresh: LoadLibrary runs its entry point, so each
-// load reads the settings file of the current directory again.
+// load reads the settings file of the current directory again. Only a
+// program that does not import from morvantis.dll itself gets a fresh load
+// each time; fresh() tells whether this load was one.
 class Library {
 public:
     Library();
@@ -43,6 +57,7 @@ public:
     Library& operator=(const Library&) = delete;
 
     HMODULE module() const { return module_; }
+    bool fresh() const { return fresh_; }
     FARPROC byName(const char* name) const { return GetProcAddress(module_, name); }
     FARPROC byOrdinal(int ordinal) const
     {
@@ -54,8 +69,32 @@ public:
     }
 
 private:
+    bool fresh_;
     HMODULE module_;
 };
+
+// A new empty directory, the current one while the object lives, so that
+// the library reads and writes its settings file there and nowhere else.
+// Removed, with the files in it, at the end.
+class WorkingDirectory {
+public:
+    WorkingDirectory();
+    ~WorkingDirectory();
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+    void writeFile(const char* name, const std::string& text) const;
+    bool holds(const char* name) const;
+
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+// The simulated driver's log since the last simClearCalls(): every call,
+// or the calls of one operation.
+std::vector<SimCall> driverCalls();
+std::vector<SimCall> driverCalls(SimOp op);
 
 // Message boxes the library shows, captured instead of shown: the test
 // replaces the library's MessageBoxA import.
