@@ -51,7 +51,9 @@ void Bench::reset()
         p = Port{};
     }
     scripted_.fill(0);
+    scriptDelay_.fill(0);
     openScript_ = OpenPortScript{};
+    receiveNothing_ = false;
     driverOpen_ = 0;
     logging_ = true;
     callCount_ = 0;
@@ -218,8 +220,10 @@ Status Bench::openPort(std::int32_t* handle, const char* name, std::uint32_t acc
         entry->arg[2] = init;
         entry->arg[3] = granted;
         entry->arg[4] = static_cast<std::uint32_t>(queueSize);
-        if (name != nullptr) {
-            std::memcpy(entry->name, name, sizeof entry->name);
+        // The name is a string; a caller need not pass a whole 36-byte array.
+        for (std::size_t i = 0; name != nullptr && name[i] != '\0' && i + 1 < sizeof entry->name;
+             ++i) {
+            entry->name[i] = name[i];
         }
     }
     return status;
@@ -392,6 +396,10 @@ Status Bench::receive(std::int32_t handle, DriverEvent** event)
     Status status = scripted(SIM_RECEIVE);
     Port* p = port(handle);
     if (status != kOk) {
+    } else if (receiveNothing_) {
+        if (event != nullptr) {
+            *event = nullptr;
+        }
     } else if (p == nullptr) {
         status = SIM_INVALID_PORT;
     } else if (event == nullptr) {
@@ -460,11 +468,22 @@ Status Bench::transmit(std::int32_t handle, std::uint32_t mask, const DriverEven
     return status;
 }
 
-void Bench::setStatus(std::int32_t op, Status status)
+void Bench::setStatus(std::int32_t op, Status status, std::int32_t after)
 {
     if (op >= 0 && op < SIM_OP_COUNT) {
         scripted_[static_cast<std::size_t>(op)] = status;
+        scriptDelay_[static_cast<std::size_t>(op)] = std::max(after, 0);
     }
+}
+
+Status Bench::scripted(SimOp op)
+{
+    std::int32_t& delay = scriptDelay_[static_cast<std::size_t>(op)];
+    if (delay > 0) {
+        --delay;
+        return kOk;
+    }
+    return scripted_[static_cast<std::size_t>(op)];
 }
 
 void Bench::setChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel,

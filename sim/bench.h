@@ -37,11 +37,12 @@ public:
     Status transmit(std::int32_t handle, std::uint32_t mask, const DriverEvent* event);
 
     // Scripting and inspection (see sim_control.h).
-    void setStatus(std::int32_t op, Status status);
+    void setStatus(std::int32_t op, Status status, std::int32_t after = 0);
     void setChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel,
                         std::uint32_t mask);
     void scriptOpenPort(Status status, std::int32_t handle, std::uint32_t permission);
     void clearOpenPortScript() { openScript_.active = false; }
+    void setReceiveNothing(bool on) { receiveNothing_ = on; }
     Status inject(std::int32_t handle, const DriverEvent& event);
     void setLogging(bool on) { logging_ = on; }
     std::int32_t callCount() const { return callCount_; }
@@ -95,13 +96,15 @@ private:
                              std::int32_t queueSize);
     void enqueue(Port& port, const DriverEvent& event);
     SimCall* log(SimOp op);
-    Status scripted(SimOp op) const { return scripted_[op]; }
+    Status scripted(SimOp op);
 
     std::array<Channel, kMaxChannels> channels_{};
     int channelCount_ = 0;
     std::array<Port, kMaxPorts> ports_{};
     std::array<Status, SIM_OP_COUNT> scripted_{};
+    std::array<std::int32_t, SIM_OP_COUNT> scriptDelay_{}; // calls still as usual
     OpenPortScript openScript_;
+    bool receiveNothing_ = false; // RECEIVE succeeds without an event
     std::int32_t driverOpen_ = 0;
     bool logging_ = true;
     std::array<SimCall, kMaxLog> log_{};

@@ -49,14 +49,14 @@ SIM_API Result NCD_CALL ncdCloseDriver()
 }
 
 SIM_API std::uint32_t NCD_CALL ncdGetChannelMask(std::int32_t hwType, std::int32_t hwIndex,
-                                         std::int32_t hwChannel)
+                                                 std::int32_t hwChannel)
 {
     return sim::bench().getChannelMask(hwType, hwIndex, hwChannel);
 }
 
 SIM_API Result NCD_CALL ncdOpenPort(std::int32_t* portHandle, const char* userName,
-                            std::uint32_t accessMask, std::uint32_t initMask,
-                            std::uint32_t* permissionMask, std::int32_t rxQueueSize)
+                                    std::uint32_t accessMask, std::uint32_t initMask,
+                                    std::uint32_t* permissionMask, std::int32_t rxQueueSize)
 {
     return result(sim::bench().openPort(portHandle, userName, accessMask, initMask, permissionMask,
                                         rxQueueSize));
@@ -68,25 +68,25 @@ SIM_API Result NCD_CALL ncdClosePort(std::int32_t portHandle)
 }
 
 SIM_API Result NCD_CALL ncdSetChannelBitrate(std::int32_t portHandle, std::uint32_t accessMask,
-                                     std::int32_t bitrate)
+                                             std::int32_t bitrate)
 {
     return result(sim::bench().setBitrate(portHandle, accessMask, bitrate));
 }
 
 SIM_API Result NCD_CALL ncdSetChannelOutput(std::int32_t portHandle, std::uint32_t accessMask,
-                                    std::int32_t mode)
+                                            std::int32_t mode)
 {
     return result(sim::bench().setOutput(portHandle, accessMask, mode));
 }
 
 SIM_API Result NCD_CALL ncdSetChannelAcceptance(std::int32_t portHandle, std::uint32_t accessMask,
-                                        AcceptanceFilter* filter)
+                                                AcceptanceFilter* filter)
 {
     return result(sim::bench().setAcceptance(portHandle, accessMask, filter));
 }
 
 SIM_API Result NCD_CALL ncdSetChannelMode(std::int32_t portHandle, std::uint32_t accessMask,
-                                  std::int32_t tx, std::int32_t txrq)
+                                          std::int32_t tx, std::int32_t txrq)
 {
     return result(sim::bench().setMode(portHandle, accessMask, tx, txrq));
 }
@@ -101,7 +101,8 @@ SIM_API Result NCD_CALL ncdReceive1(std::int32_t portHandle, DriverEvent** event
     return result(sim::bench().receive(portHandle, event));
 }
 
-SIM_API Result NCD_CALL ncdTransmit(std::int32_t portHandle, std::uint32_t accessMask, DriverEvent* event)
+SIM_API Result NCD_CALL ncdTransmit(std::int32_t portHandle, std::uint32_t accessMask,
+                                    DriverEvent* event)
 {
     return result(sim::bench().transmit(portHandle, accessMask, event));
 }
@@ -117,6 +118,11 @@ void simSetStatus(int32_t op, uint16_t status)
     sim::bench().setStatus(op, status);
 }
 
+void simSetStatusAfter(int32_t op, uint16_t status, int32_t calls)
+{
+    sim::bench().setStatus(op, status, calls);
+}
+
 void simSetChannelMask(int32_t hwType, int32_t hwIndex, int32_t hwChannel, uint32_t mask)
 {
     sim::bench().setChannelMask(hwType, hwIndex, hwChannel, mask);
@@ -130,6 +136,11 @@ void simScriptOpenPort(uint16_t status, int32_t handle, uint32_t permission)
 void simClearOpenPortScript(void)
 {
     sim::bench().clearOpenPortScript();
+}
+
+void simReceiveNothing(int32_t on)
+{
+    sim::bench().setReceiveNothing(on != 0);
 }
 
 void simSetResultHighBits(uint16_t bits)

@@ -75,6 +75,9 @@ SIM_API void simReset(void);
  * gives back handle -1 and permission 0). Status 0 restores the bench. */
 SIM_API void simSetStatus(int32_t op, uint16_t status);
 
+/* As simSetStatus, but the next `calls` calls of op still go as usual. */
+SIM_API void simSetStatusAfter(int32_t op, uint16_t status, int32_t calls);
+
 /* The mask GET_CHANNEL_MASK gives for this triple from now on (0: none). */
 SIM_API void simSetChannelMask(int32_t hwType, int32_t hwIndex, int32_t hwChannel, uint32_t mask);
 
@@ -83,6 +86,10 @@ SIM_API void simSetChannelMask(int32_t hwType, int32_t hwIndex, int32_t hwChanne
  * number and that init access. */
 SIM_API void simScriptOpenPort(uint16_t status, int32_t handle, uint32_t permission);
 SIM_API void simClearOpenPortScript(void);
+
+/* While on, every RECEIVE answers status 0 but gives back no event (a
+ * null event pointer), as a misbehaving driver might. */
+SIM_API void simReceiveNothing(int32_t on);
 
 /* On Windows, results carry these bits in their upper half, as a driver
  * may: only the low 16 bits are the status. */
