@@ -1,8 +1,6 @@
 #include "platform/host/ini_file.h"
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace morvantis::host {
 namespace {
@@ -125,9 +123,8 @@ std::optional<std::string> IniText::get(std::string_view section, std::string_vi
 
 void IniText::set(std::string_view section, std::string_view key, std::string_view value)
 {
-    const std::string_view eol = newline();
     bool inSection = false;
-    std::optional<std::size_t> sectionEnd; // where a new key goes
+    std::optional<Line> above; // the line a new key goes below
     for (auto line = lineAt(0); line; line = lineAt(line->next)) {
         const std::string_view text = content(*line);
         if (const auto name = sectionName(text)) {
@@ -136,7 +133,7 @@ void IniText::set(std::string_view section, std::string_view key, std::string_vi
             }
             inSection = sameName(*name, section);
             if (inSection) {
-                sectionEnd = line->next;
+                above = line;
             }
         } else if (inSection) {
             const auto found = keyName(text);
@@ -148,59 +145,72 @@ void IniText::set(std::string_view section, std::string_view key, std::string_vi
                 return;
             }
             if (!trim(text).empty()) {
-                sectionEnd = line->next;
+                above = line;
             }
         }
     }
 
-    std::string added;
-    if (!sectionEnd) {
-        sectionEnd = text_.size();
-        if (!text_.empty() && text_.back() != '\n' && text_.back() != '\r') {
-            added += eol;
+    // New lines end as the line above them does. Taking the text's usual
+    // line end instead could put a lone "\r" before a "\n" of the next
+    // line, and the two would read as one line end: a line would be lost.
+    std::string eol(newline());
+    std::size_t at = text_.size();
+    if (above) {
+        at = above->next;
+        if (above->next != above->end) {
+            eol = text_.substr(above->end, above->next - above->end);
         }
+    }
+    std::string added;
+    if (at == text_.size() && !text_.empty() && text_.back() != '\n' && text_.back() != '\r') {
+        added += eol; // the last line had no line end
+    }
+    if (!above) {
         added += '[';
         added += section;
         added += ']';
         added += eol;
-    } else if (*sectionEnd == text_.size() && !text_.empty() && text_.back() != '\n' &&
-               text_.back() != '\r') {
-        added += eol; // the section's last line had no line end
     }
     added += key;
     added += '=';
     added += value;
     added += eol;
-    text_.insert(*sectionEnd, added);
+    text_.insert(at, added);
 }
 
 std::optional<std::string> readFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
         return std::nullopt;
     }
-    std::ostringstream content;
-    content << file.rdbuf();
-    if (file.bad()) {
+    std::string content;
+    char block[4096];
+    std::size_t count = 0;
+    while ((count = std::fread(block, 1, sizeof block, file)) > 0) {
+        content.append(block, count);
+    }
+    // A read that stopped on an error gives nothing rather than a part of
+    // the file, which a write would otherwise store as the whole.
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
         return std::nullopt;
     }
-    return std::move(content).str();
+    return content;
 }
 
 bool replaceFile(const std::string& path, const std::string& text)
 {
     const std::string temporary = path + ".new~";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (!file || !file.write(text.data(), static_cast<std::streamsize>(text.size())) ||
-            !file.flush()) {
-            file.close();
-            std::remove(temporary.c_str());
-            return false;
-        }
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    // Closing flushes; its failure means the text did not all arrive.
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
         std::remove(temporary.c_str());
         return false;
     }

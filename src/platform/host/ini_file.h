@@ -20,8 +20,10 @@ public:
     // The value of `key` in `section`, white space around it removed.
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
 
-    // Replaces the value of `key` in `section`, or adds the key (at the end
-    // of the section) or the section (at the end of the text).
+    // Replaces the value of `key` in `section`, or adds the key (below the
+    // section's last line that holds something, ending as that line does)
+    // or the section (at the end of the text, with the text's first line
+    // end, "\r\n" for a text without one).
     void set(std::string_view section, std::string_view key, std::string_view value);
 
     const std::string& text() const { return text_; }

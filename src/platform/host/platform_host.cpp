@@ -7,6 +7,7 @@
 #include "platform/host/ini_file.h"
 #include "setup/setup_dialog.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
