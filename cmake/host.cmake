@@ -17,6 +17,7 @@ add_library(morvantis SHARED
 target_include_directories(morvantis PRIVATE src PUBLIC include)
 target_compile_definitions(morvantis PRIVATE MORVANTIS_BUILDING)
 target_link_libraries(morvantis PRIVATE vcand32 ${CMAKE_DL_LIBS})
+optimise_whole(morvantis_host morvantis vcand32)
 
 # Everything linked into one program, for native tests and the benchmark.
 add_library(morvantis_static STATIC

@@ -41,6 +41,11 @@ run_wine_tests() { # build directory, wine prefix
     # A running wineserver keeps the display it started with.
     xvfb-run -a ctest --test-dir "$1" -L display --output-on-failure
     WINEPREFIX=$2 wineserver -w
+    # The dialog test leaves a picture of the open dialog behind.
+    if [ -f "$1/display_dialog.bmp" ]; then
+        convert "$1/display_dialog.bmp" "$1/setup-dialog.png"
+        echo "screenshot of the setup dialog: $1/setup-dialog.png"
+    fi
 }
 
 if scripts/can-run-32bit; then

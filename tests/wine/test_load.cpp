@@ -55,8 +55,8 @@ void checkLoad(const SettingsCase& row)
     CHECK_EQ(status.value[MORVANTIS_STATUS_BITRATE], row.kbit);
     CanDllInfo info;
     CHECK_EQ(library.get<decltype(&CAN_DLL_Info)>("CAN_DLL_Info")(&info), 0);
-    char expectedName[20] = {};
-    std::strncpy(expectedName, row.channelName, sizeof expectedName);
+    char expectedName[20] = {}; // the name, then NUL bytes
+    std::memcpy(expectedName, row.channelName, std::strlen(row.channelName));
     CHECK(std::memcmp(info.channelName, expectedName, sizeof expectedName) == 0);
     CHECK_EQ(simCallCount(), 0); // loading calls no driver operation
 
