@@ -31,8 +31,8 @@ ctest --test-dir build/native -j"$jobs" --output-on-failure
 step "Fuzz target over the seed corpus"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -DMORVANTIS_FUZZ=ON \
       -DMORVANTIS_BENCHMARK=OFF >/dev/null
-cmake --build build/fuzz -j"$jobs" >/dev/null
-ctest --test-dir build/fuzz --output-on-failure
+cmake --build build/fuzz -j"$jobs" --target settings_fuzz >/dev/null
+ctest --test-dir build/fuzz -L fuzz --output-on-failure
 
 run_wine_tests() { # build directory, wine prefix
     WINEPREFIX=$2 wineserver -k 2>/dev/null || true
