@@ -15,6 +15,13 @@ using morvantis::kFlagOverrun;
 using morvantis::kFlagRemote;
 
 constexpr Status kOk = 0;
+constexpr std::int32_t kMaxBitrate = 1000000;
+
+// An argument as the call log holds it.
+std::uint32_t arg(std::int32_t value)
+{
+    return static_cast<std::uint32_t>(value);
+}
 
 bool passes(const AcceptanceFilter& filter, std::uint32_t id)
 {
@@ -59,7 +66,7 @@ void Bench::reset()
     callCount_ = 0;
 }
 
-SimCall* Bench::log(SimOp op)
+SimCall* Bench::log(SimOp op, std::initializer_list<std::uint32_t> args)
 {
     if (!logging_ || callCount_ >= kMaxLog) {
         return nullptr;
@@ -67,7 +74,33 @@ SimCall* Bench::log(SimOp op)
     SimCall& entry = log_[static_cast<std::size_t>(callCount_++)];
     entry = SimCall{};
     entry.op = op;
+    std::copy_n(args.begin(), std::min(args.size(), std::size(entry.arg)), entry.arg);
     return &entry;
+}
+
+Status Bench::done(SimCall* entry, Status status)
+{
+    if (entry != nullptr) {
+        entry->result = status;
+    }
+    return status;
+}
+
+Status Bench::checkChannels(SimOp op, std::int32_t handle, std::uint32_t mask,
+                            std::uint32_t Port::*allowed, Port*& p)
+{
+    const Status status = scripted(op);
+    p = port(handle);
+    if (status != kOk) {
+        return status;
+    }
+    if (p == nullptr) {
+        return SIM_INVALID_PORT;
+    }
+    if (mask == 0) {
+        return SIM_WRONG_PARAMETER;
+    }
+    return (mask & ~(p->*allowed)) != 0 ? SIM_INVALID_ACCESS : kOk;
 }
 
 bool Bench::call(std::int32_t index, SimCall& out) const
@@ -104,37 +137,29 @@ std::uint32_t Bench::allChannels() const
 Status Bench::openDriver()
 {
     SimCall* entry = log(SIM_OPEN_DRIVER);
-    Status status = scripted(SIM_OPEN_DRIVER);
+    const Status status = scripted(SIM_OPEN_DRIVER);
     if (status == kOk) {
         ++driverOpen_;
     }
-    if (entry) {
-        entry->result = status;
-    }
-    return status;
+    return done(entry, status);
 }
 
 Status Bench::closeDriver()
 {
     SimCall* entry = log(SIM_CLOSE_DRIVER);
-    Status status = scripted(SIM_CLOSE_DRIVER);
+    const Status status = scripted(SIM_CLOSE_DRIVER);
     if (status == kOk && driverOpen_ > 0 && --driverOpen_ == 0) {
         // The last user is gone: the driver closes what is left open.
         for (std::int32_t handle = 0; handle < kMaxPorts; ++handle) {
-            if (ports_[static_cast<std::size_t>(handle)].open) {
-                closePort(handle);
-            }
+            releasePort(handle);
         }
     }
-    if (entry) {
-        entry->result = status;
-    }
-    return status;
+    return done(entry, status);
 }
 
 std::uint32_t Bench::getChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel)
 {
-    SimCall* entry = log(SIM_GET_CHANNEL_MASK);
+    SimCall* entry = log(SIM_GET_CHANNEL_MASK, {arg(type), arg(index), arg(channel)});
     std::uint32_t mask = 0;
     for (int i = 0; i < channelCount_; ++i) {
         const Channel& c = channels_[static_cast<std::size_t>(i)];
@@ -143,10 +168,7 @@ std::uint32_t Bench::getChannelMask(std::int32_t type, std::int32_t index, std::
             break;
         }
     }
-    if (entry) {
-        entry->arg[0] = static_cast<std::uint32_t>(type);
-        entry->arg[1] = static_cast<std::uint32_t>(index);
-        entry->arg[2] = static_cast<std::uint32_t>(channel);
+    if (entry != nullptr) {
         entry->result = mask;
     }
     return mask;
@@ -174,7 +196,7 @@ std::uint32_t Bench::createPort(std::int32_t handle, std::uint32_t access, std::
 Status Bench::openPort(std::int32_t* handle, const char* name, std::uint32_t access,
                        std::uint32_t init, std::uint32_t* permission, std::int32_t queueSize)
 {
-    SimCall* entry = log(SIM_OPEN_PORT);
+    SimCall* entry = log(SIM_OPEN_PORT, {0, access, init, 0, arg(queueSize)});
     Status status = scripted(SIM_OPEN_PORT);
     std::int32_t given = -1;
     std::uint32_t granted = 0;
@@ -183,9 +205,7 @@ Status Bench::openPort(std::int32_t* handle, const char* name, std::uint32_t acc
         given = openScript_.handle;
         granted = openScript_.permission;
         if (given >= 0 && given < kMaxPorts) {
-            if (ports_[static_cast<std::size_t>(given)].open) {
-                closePort(given);
-            }
+            releasePort(given);
             createPort(given, access, granted, std::clamp(queueSize, 1, kMaxQueue));
             ports_[static_cast<std::size_t>(given)].init = granted;
         }
@@ -213,59 +233,51 @@ Status Bench::openPort(std::int32_t* handle, const char* name, std::uint32_t acc
     if (permission != nullptr) {
         *permission = granted;
     }
-    if (entry) {
-        entry->result = status;
-        entry->arg[0] = static_cast<std::uint32_t>(given);
-        entry->arg[1] = access;
-        entry->arg[2] = init;
+    if (entry != nullptr) {
+        entry->arg[0] = arg(given);
         entry->arg[3] = granted;
-        entry->arg[4] = static_cast<std::uint32_t>(queueSize);
         // The name is a string; a caller need not pass a whole 36-byte array.
         for (std::size_t i = 0; name != nullptr && name[i] != '\0' && i + 1 < sizeof entry->name;
              ++i) {
             entry->name[i] = name[i];
         }
     }
-    return status;
+    return done(entry, status);
 }
 
 Status Bench::closePort(std::int32_t handle)
 {
-    SimCall* entry = log(SIM_CLOSE_PORT);
+    SimCall* entry = log(SIM_CLOSE_PORT, {arg(handle)});
     Status status = scripted(SIM_CLOSE_PORT);
-    Port* p = port(handle);
-    if (status == kOk && p == nullptr) {
+    if (status == kOk && port(handle) == nullptr) {
         status = SIM_INVALID_PORT;
     }
     if (status == kOk) {
-        for (int i = 0; i < channelCount_; ++i) {
-            Channel& c = channels_[static_cast<std::size_t>(i)];
-            if (c.initOwner == handle) {
-                c.initOwner = -1;
-            }
+        releasePort(handle);
+    }
+    return done(entry, status);
+}
+
+void Bench::releasePort(std::int32_t handle)
+{
+    for (int i = 0; i < channelCount_; ++i) {
+        Channel& c = channels_[static_cast<std::size_t>(i)];
+        if (c.initOwner == handle) {
+            c.initOwner = -1;
         }
-        *p = Port{};
     }
-    if (entry) {
-        entry->result = status;
-        entry->arg[0] = static_cast<std::uint32_t>(handle);
-    }
-    return status;
+    ports_[static_cast<std::size_t>(handle)] = Port{};
 }
 
 Status Bench::setBitrate(std::int32_t handle, std::uint32_t mask, std::int32_t bitrate)
 {
-    SimCall* entry = log(SIM_SET_BITRATE);
-    Status status = scripted(SIM_SET_BITRATE);
-    Port* p = port(handle);
-    if (status != kOk) {
-    } else if (p == nullptr) {
-        status = SIM_INVALID_PORT;
-    } else if (mask == 0 || bitrate <= 0 || bitrate > 1000000) {
+    SimCall* entry = log(SIM_SET_BITRATE, {arg(handle), mask, arg(bitrate)});
+    Port* p = nullptr;
+    Status status = checkChannels(SIM_SET_BITRATE, handle, mask, &Port::init, p);
+    if (status == kOk && (bitrate <= 0 || bitrate > kMaxBitrate)) {
         status = SIM_WRONG_PARAMETER;
-    } else if ((mask & ~p->init) != 0) {
-        status = SIM_INVALID_ACCESS;
-    } else {
+    }
+    if (status == kOk) {
         for (int i = 0; i < channelCount_; ++i) {
             Channel& c = channels_[static_cast<std::size_t>(i)];
             if ((c.mask & mask) != 0) {
@@ -273,111 +285,52 @@ Status Bench::setBitrate(std::int32_t handle, std::uint32_t mask, std::int32_t b
             }
         }
     }
-    if (entry) {
-        entry->result = status;
-        entry->arg[0] = static_cast<std::uint32_t>(handle);
-        entry->arg[1] = mask;
-        entry->arg[2] = static_cast<std::uint32_t>(bitrate);
-    }
-    return status;
+    return done(entry, status);
 }
 
 Status Bench::setOutput(std::int32_t handle, std::uint32_t mask, std::int32_t mode)
 {
-    SimCall* entry = log(SIM_SET_OUTPUT);
-    Status status = scripted(SIM_SET_OUTPUT);
-    Port* p = port(handle);
-    if (status != kOk) {
-    } else if (p == nullptr) {
-        status = SIM_INVALID_PORT;
-    } else if (mask == 0 || mode < 0 || mode > 1) {
+    SimCall* entry = log(SIM_SET_OUTPUT, {arg(handle), mask, arg(mode)});
+    Port* p = nullptr;
+    Status status = checkChannels(SIM_SET_OUTPUT, handle, mask, &Port::init, p);
+    if (status == kOk && (mode < 0 || mode > 1)) { // silent or normal
         status = SIM_WRONG_PARAMETER;
-    } else if ((mask & ~p->init) != 0) {
-        status = SIM_INVALID_ACCESS;
     }
-    if (entry) {
-        entry->result = status;
-        entry->arg[0] = static_cast<std::uint32_t>(handle);
-        entry->arg[1] = mask;
-        entry->arg[2] = static_cast<std::uint32_t>(mode);
-    }
-    return status;
+    return done(entry, status);
 }
 
 Status Bench::setAcceptance(std::int32_t handle, std::uint32_t mask, const AcceptanceFilter* filter)
 {
-    SimCall* entry = log(SIM_SET_ACCEPTANCE);
-    Status status = scripted(SIM_SET_ACCEPTANCE);
-    Port* p = port(handle);
-    if (status != kOk) {
-    } else if (p == nullptr) {
-        status = SIM_INVALID_PORT;
-    } else if (filter == nullptr || mask == 0 ||
-               ((filter->code ^ filter->mask) & kExtendedId) != 0) {
+    SimCall* entry = log(SIM_SET_ACCEPTANCE,
+                         {arg(handle), mask, filter ? filter->code : 0, filter ? filter->mask : 0});
+    Port* p = nullptr;
+    Status status = checkChannels(SIM_SET_ACCEPTANCE, handle, mask, &Port::access, p);
+    if (status == kOk &&
+        (filter == nullptr || ((filter->code ^ filter->mask) & kExtendedId) != 0)) {
         status = SIM_WRONG_PARAMETER; // code and mask disagree on the kind
-    } else if ((mask & ~p->access) != 0) {
-        status = SIM_INVALID_ACCESS;
-    } else if ((filter->mask & kExtendedId) != 0) {
-        p->extended = *filter;
-    } else {
-        p->standard = *filter;
     }
-    if (entry) {
-        entry->result = status;
-        entry->arg[0] = static_cast<std::uint32_t>(handle);
-        entry->arg[1] = mask;
-        if (filter != nullptr) {
-            entry->arg[2] = filter->code;
-            entry->arg[3] = filter->mask;
-        }
+    if (status == kOk) {
+        ((filter->mask & kExtendedId) != 0 ? p->extended : p->standard) = *filter;
     }
-    return status;
+    return done(entry, status);
 }
 
 Status Bench::setMode(std::int32_t handle, std::uint32_t mask, std::int32_t tx, std::int32_t txrq)
 {
-    SimCall* entry = log(SIM_SET_MODE);
-    Status status = scripted(SIM_SET_MODE);
-    Port* p = port(handle);
-    if (status != kOk) {
-    } else if (p == nullptr) {
-        status = SIM_INVALID_PORT;
-    } else if (mask == 0) {
-        status = SIM_WRONG_PARAMETER;
-    } else if ((mask & ~p->access) != 0) {
-        status = SIM_INVALID_ACCESS;
-    }
-    if (entry) {
-        entry->result = status;
-        entry->arg[0] = static_cast<std::uint32_t>(handle);
-        entry->arg[1] = mask;
-        entry->arg[2] = static_cast<std::uint32_t>(tx);
-        entry->arg[3] = static_cast<std::uint32_t>(txrq);
-    }
-    return status;
+    SimCall* entry = log(SIM_SET_MODE, {arg(handle), mask, arg(tx), arg(txrq)});
+    Port* p = nullptr;
+    return done(entry, checkChannels(SIM_SET_MODE, handle, mask, &Port::access, p));
 }
 
 Status Bench::activate(std::int32_t handle, std::uint32_t mask)
 {
-    SimCall* entry = log(SIM_ACTIVATE);
-    Status status = scripted(SIM_ACTIVATE);
-    Port* p = port(handle);
-    if (status != kOk) {
-    } else if (p == nullptr) {
-        status = SIM_INVALID_PORT;
-    } else if (mask == 0) {
-        status = SIM_WRONG_PARAMETER;
-    } else if ((mask & ~p->access) != 0) {
-        status = SIM_INVALID_ACCESS;
-    } else {
+    SimCall* entry = log(SIM_ACTIVATE, {arg(handle), mask});
+    Port* p = nullptr;
+    const Status status = checkChannels(SIM_ACTIVATE, handle, mask, &Port::access, p);
+    if (status == kOk) {
         p->active |= mask;
     }
-    if (entry) {
-        entry->result = status;
-        entry->arg[0] = static_cast<std::uint32_t>(handle);
-        entry->arg[1] = mask;
-    }
-    return status;
+    return done(entry, status);
 }
 
 void Bench::enqueue(Port& p, const DriverEvent& event)
@@ -392,7 +345,7 @@ void Bench::enqueue(Port& p, const DriverEvent& event)
 
 Status Bench::receive(std::int32_t handle, DriverEvent** event)
 {
-    SimCall* entry = log(SIM_RECEIVE);
+    SimCall* entry = log(SIM_RECEIVE, {arg(handle)});
     Status status = scripted(SIM_RECEIVE);
     Port* p = port(handle);
     if (status != kOk) {
@@ -415,32 +368,28 @@ Status Bench::receive(std::int32_t handle, DriverEvent** event)
             p->overrun = false;
         }
         *event = &p->delivered;
-        if (entry) {
+        if (entry != nullptr) {
             std::memcpy(entry->event, &p->delivered, sizeof entry->event);
         }
     }
-    if (entry) {
-        entry->result = status;
-        entry->arg[0] = static_cast<std::uint32_t>(handle);
-    }
-    return status;
+    return done(entry, status);
 }
 
 Status Bench::transmit(std::int32_t handle, std::uint32_t mask, const DriverEvent* event)
 {
-    SimCall* entry = log(SIM_TRANSMIT);
-    Status status = scripted(SIM_TRANSMIT);
-    Port* sender = port(handle);
-    if (status != kOk) {
-    } else if (sender == nullptr) {
-        status = SIM_INVALID_PORT;
-    } else if (event == nullptr || mask == 0 || event->tag != kEventTransmit || event->length > 8) {
+    SimCall* entry = log(SIM_TRANSMIT, {arg(handle), mask});
+    if (entry != nullptr && event != nullptr) {
+        std::memcpy(entry->event, event, sizeof entry->event);
+    }
+    Port* sender = nullptr;
+    Status status = checkChannels(SIM_TRANSMIT, handle, mask, &Port::access, sender);
+    if (status == kOk && (event == nullptr || event->tag != kEventTransmit || event->length > 8)) {
         status = SIM_WRONG_PARAMETER;
-    } else if ((mask & ~sender->access) != 0) {
-        status = SIM_INVALID_ACCESS;
-    } else if ((mask & ~sender->active) != 0) {
+    }
+    if (status == kOk && (mask & ~sender->active) != 0) {
         status = SIM_PORT_IS_OFFLINE;
-    } else {
+    }
+    if (status == kOk) {
         DriverEvent frame{};
         frame.tag = kEventReceived;
         frame.id = event->id;
@@ -457,15 +406,7 @@ Status Bench::transmit(std::int32_t handle, std::uint32_t mask, const DriverEven
             }
         }
     }
-    if (entry) {
-        entry->result = status;
-        entry->arg[0] = static_cast<std::uint32_t>(handle);
-        entry->arg[1] = mask;
-        if (event != nullptr) {
-            std::memcpy(entry->event, event, sizeof entry->event);
-        }
-    }
-    return status;
+    return done(entry, status);
 }
 
 void Bench::setStatus(std::int32_t op, Status status, std::int32_t after)

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 namespace sim {
@@ -91,11 +92,22 @@ private:
     Port* port(std::int32_t handle);
     const Port* port(std::int32_t handle) const;
     std::uint32_t allChannels() const;
+    // Closes port `handle` (open or not), without logging a call.
+    void releasePort(std::int32_t handle);
     // Opens port `handle`; the channels on which it got init access.
     std::uint32_t createPort(std::int32_t handle, std::uint32_t access, std::uint32_t init,
                              std::int32_t queueSize);
     void enqueue(Port& port, const DriverEvent& event);
-    SimCall* log(SimOp op);
+    // Logs a call with its arguments, or returns null when not logging;
+    // `done` records the result and returns it.
+    SimCall* log(SimOp op, std::initializer_list<std::uint32_t> args = {});
+    static Status done(SimCall* entry, Status status);
+    // The checks every operation on the channels `mask` of a port makes:
+    // a scripted status, an unknown port, no channel, channels beyond what
+    // the port may touch (`allowed`: its access or its init access). kOk
+    // with `p` set when the operation may go on.
+    Status checkChannels(SimOp op, std::int32_t handle, std::uint32_t mask,
+                         std::uint32_t Port::*allowed, Port*& p);
     Status scripted(SimOp op);
 
     std::array<Channel, kMaxChannels> channels_{};
