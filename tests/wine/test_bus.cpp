@@ -4,6 +4,8 @@
 // read as the 16 bits they are.
 #include "harness.h"
 
+#include "driver/vcand32_records.h"
+
 #include "morvantis.h"
 #include "sim_control.h"
 
@@ -14,24 +16,12 @@
 
 namespace {
 
-#pragma pack(push, 1)
-// The driver's event record and acceptance filter, as the driver defines
-// them.
-struct Event {
-    uint8_t tag;
-    uint8_t header[7];
-    uint32_t id;
-    uint8_t flags;
-    uint8_t length;
-    uint8_t data[8];
-};
-#pragma pack(pop)
-static_assert(sizeof(Event) == 22, "driver event layout");
+using Event = morvantis::DriverEvent;
 
-constexpr uint8_t kReceived = 1;
-constexpr uint8_t kTransmit = 10;
-constexpr uint8_t kRemote = 0x10;
-constexpr uint32_t kExtended = 0x80000000u;
+constexpr uint8_t kReceived = morvantis::kEventReceived;
+constexpr uint8_t kTransmit = morvantis::kEventTransmit;
+constexpr uint8_t kRemote = morvantis::kFlagRemote;
+constexpr uint32_t kExtended = morvantis::kExtendedId;
 
 // The library's default channel, "LAPcan(II) C1 S1", is the bench's third.
 constexpr uint32_t kLibraryChannel = 1u << 2;

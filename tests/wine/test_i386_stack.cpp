@@ -5,6 +5,8 @@
 // six dwords pushed, and the stack pointer is compared before and after.
 #include "harness.h"
 
+#include "driver/vcand32_records.h"
+
 #include "morvantis.h"
 #include "sim_control.h"
 
@@ -16,16 +18,7 @@ static_assert(sizeof(void*) == 4, "built for 32-bit Windows only");
 
 namespace {
 
-#pragma pack(push, 1)
-struct Event {
-    uint8_t tag;
-    uint8_t header[7];
-    uint32_t id;
-    uint8_t flags;
-    uint8_t length;
-    uint8_t data[8];
-};
-#pragma pack(pop)
+using Event = morvantis::DriverEvent;
 
 constexpr int kPushedWords = 6;
 
