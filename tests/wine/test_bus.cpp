@@ -182,28 +182,29 @@ void libraryToPeer(const Exchange& can, Peer& peer, const Frame& frame)
 
 // The peer sends the frame; the library must deliver it, writing exactly
 // `length` data bytes of a record whose bytes were all 0xEE.
-void peerToLibrary(const Exchange& can, Peer& peer, const Frame& frame)
+// Reads the next frame into a 0xEE-filled record with `read` and checks it
+// against `frame`: only the first `length` data bytes are written.
+template <typename Record> void expectRead(int32_t(__stdcall* read)(Record*), const Frame& frame)
 {
-    CHECK(peer.send(frame.id, frame.remote ? kRemote : 0, frame.length, frame.data));
     uint8_t expected[8];
     std::memset(expected, 0xEE, sizeof expected);
     std::memcpy(expected, frame.data, frame.length);
+    Record msg;
+    std::memset(&msg, 0xEE, sizeof msg);
+    CHECK_EQ(read(&msg), 0);
+    CHECK_EQ(msg.id, frame.id);
+    CHECK_EQ(msg.length, frame.length);
+    CHECK_EQ(msg.overrun, 0);
+    CHECK(std::memcmp(msg.data, expected, sizeof expected) == 0);
+}
+
+void peerToLibrary(const Exchange& can, Peer& peer, const Frame& frame)
+{
+    CHECK(peer.send(frame.id, frame.remote ? kRemote : 0, frame.length, frame.data));
     if (frame.extended) {
-        CanExtMsg msg;
-        std::memset(&msg, 0xEE, sizeof msg);
-        CHECK_EQ(can.readExtMsg(&msg), 0);
-        CHECK_EQ(msg.id, frame.id);
-        CHECK_EQ(msg.length, frame.length);
-        CHECK_EQ(msg.overrun, 0);
-        CHECK(std::memcmp(msg.data, expected, sizeof expected) == 0);
+        expectRead(can.readExtMsg, frame);
     } else {
-        CanMsg msg;
-        std::memset(&msg, 0xEE, sizeof msg);
-        CHECK_EQ(can.readMsg(&msg), 0);
-        CHECK_EQ(msg.id, frame.id);
-        CHECK_EQ(msg.length, frame.length);
-        CHECK_EQ(msg.overrun, 0);
-        CHECK(std::memcmp(msg.data, expected, sizeof expected) == 0);
+        expectRead(can.readMsg, frame);
     }
 }
 
