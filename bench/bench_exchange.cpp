@@ -61,7 +61,7 @@ DriverEvent receivedEvent(std::uint32_t id)
 void drain(std::int32_t port)
 {
     DriverEvent* event = nullptr;
-    while (ncdReceive1(port, &event) == morvantis::kNcdSuccess) {
+    while (ncdReceive1(port, &event) == NCD_SUCCESS) {
     }
 }
 

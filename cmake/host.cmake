@@ -1,7 +1,7 @@
 # The native build: libmorvantis.so over the host port, and the simulated
 # driver as libvcand32.so, which the library links as it would VCAND32.DLL.
 
-add_library(vcand32 SHARED $<TARGET_OBJECTS:vcand32_bench> $<TARGET_OBJECTS:morvantis_catalogue>)
+add_library(vcand32 SHARED $<TARGET_OBJECTS:vcand32_sim> $<TARGET_OBJECTS:morvantis_catalogue>)
 target_include_directories(vcand32 PUBLIC sim src include)
 
 add_library(morvantis_host OBJECT
@@ -13,8 +13,8 @@ add_library(morvantis SHARED
     $<TARGET_OBJECTS:morvantis_core>
     $<TARGET_OBJECTS:morvantis_catalogue>
     $<TARGET_OBJECTS:morvantis_host>
-    src/platform/host/library_load.cpp)
-target_include_directories(morvantis PRIVATE src PUBLIC include)
+    src/api/library_load.cpp)
+target_include_directories(morvantis PRIVATE src ${generated_dir} PUBLIC include)
 target_compile_definitions(morvantis PRIVATE MORVANTIS_BUILDING)
 target_link_libraries(morvantis PRIVATE vcand32 ${CMAKE_DL_LIBS})
 optimise_whole(morvantis_host morvantis vcand32)
@@ -24,5 +24,5 @@ add_library(morvantis_static STATIC
     $<TARGET_OBJECTS:morvantis_core>
     $<TARGET_OBJECTS:morvantis_catalogue>
     $<TARGET_OBJECTS:morvantis_host>
-    $<TARGET_OBJECTS:vcand32_bench>)
+    $<TARGET_OBJECTS:vcand32_sim>)
 target_include_directories(morvantis_static PUBLIC src include sim)

@@ -3,16 +3,23 @@
 # library, VCAND32.DLL).
 
 set(static_runtime -static -static-libgcc -static-libstdc++)
+# Every export and import is matched to its .def name exactly: the linker
+# must not pair a decorated stdcall name with an undecorated cdecl symbol
+# (or the reverse), which would call with the wrong stack clean-up.
+set(dll_link_guards -Wl,--kill-at -Wl,--disable-stdcall-fixup)
 
 # The .def files carry the 32-bit stdcall decorations (@N); 64-bit Windows
-# has no such decoration, so there they are used without it.
+# has no such decoration, so there a copy without them is made at build
+# time, and made again whenever the source changes.
 function(def_for_this_target source result)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         get_filename_component(name ${source} NAME)
-        file(READ ${source} text)
-        string(REGEX REPLACE "([A-Za-z0-9_])@[0-9]+" "\\1" text "${text}")
-        set(plain ${CMAKE_CURRENT_BINARY_DIR}/${name})
-        file(WRITE ${plain} "${text}")
+        set(plain ${CMAKE_CURRENT_BINARY_DIR}/undecorated/${name})
+        add_custom_command(OUTPUT ${plain}
+            COMMAND ${CMAKE_COMMAND} -DSOURCE=${source} -DOUTPUT=${plain}
+                    -P ${PROJECT_SOURCE_DIR}/cmake/undecorate_def.cmake
+            DEPENDS ${source} ${PROJECT_SOURCE_DIR}/cmake/undecorate_def.cmake
+            COMMENT "Undecorated ${name} for 64-bit Windows")
         set(${result} ${plain} PARENT_SCOPE)
     else()
         set(${result} ${source} PARENT_SCOPE)
@@ -36,7 +43,7 @@ add_library(morvantis SHARED
     src/platform/win32/platform_win32.cpp
     src/resources/morvantis.rc
     ${morvantis_def})
-target_include_directories(morvantis PRIVATE src include)
+target_include_directories(morvantis PRIVATE src include ${generated_dir})
 target_compile_definitions(morvantis PRIVATE MORVANTIS_BUILDING)
 set_target_properties(morvantis PROPERTIES PREFIX "" OUTPUT_NAME morvantis
                                            IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
@@ -48,16 +55,16 @@ add_custom_command(TARGET morvantis POST_BUILD
     COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${morvantis_def} -D morvantis.dll
             -l $<TARGET_LINKER_FILE:morvantis>
     COMMENT "Import library for morvantis.dll")
-target_link_options(morvantis PRIVATE ${static_runtime} -Wl,--kill-at)
+target_link_options(morvantis PRIVATE ${static_runtime} ${dll_link_guards})
 target_link_libraries(morvantis PRIVATE ${vcand32_implib} user32 kernel32)
 
 add_library(vcand32 SHARED
-    $<TARGET_OBJECTS:vcand32_bench>
+    $<TARGET_OBJECTS:vcand32_sim>
     $<TARGET_OBJECTS:morvantis_catalogue>
     ${vcand32_sim_def})
 set_target_properties(vcand32 PROPERTIES PREFIX "" OUTPUT_NAME VCAND32 SUFFIX ".DLL"
                                          IMPORT_PREFIX "lib" IMPORT_SUFFIX ".a")
-target_link_options(vcand32 PRIVATE ${static_runtime} -Wl,--kill-at)
+target_link_options(vcand32 PRIVATE ${static_runtime} ${dll_link_guards})
 # Test programs and the demo call the driver operations directly too.
 add_custom_command(TARGET vcand32 POST_BUILD
     COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${vcand32_sim_def} -D VCAND32.DLL

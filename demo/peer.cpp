@@ -27,7 +27,7 @@ std::string refused(const char* step, NcdStatus status)
 bool Peer::open(const PeerChannel& channel, std::int32_t bitrate, std::string& error)
 {
     NcdStatus status = ncdOpenDriver();
-    if (status != morvantis::kNcdSuccess) {
+    if (status != NCD_SUCCESS) {
         error = refused("ncdOpenDriver", status);
         return false;
     }
@@ -39,7 +39,7 @@ bool Peer::open(const PeerChannel& channel, std::int32_t bitrate, std::string& e
     }
     std::uint32_t permission = 0;
     status = ncdOpenPort(&port_, kPeerName.data(), mask_, mask_, &permission, kQueueSize);
-    if (status != morvantis::kNcdSuccess || port_ == morvantis::kNoPort) {
+    if (status != NCD_SUCCESS || port_ == morvantis::kNoPort) {
         port_ = morvantis::kNoPort;
         error = refused("ncdOpenPort", status);
         return false;
@@ -48,16 +48,15 @@ bool Peer::open(const PeerChannel& channel, std::int32_t bitrate, std::string& e
         error = std::string("no init access on ") + channel.name;
         return false;
     }
-    if ((status = ncdSetChannelBitrate(port_, mask_, bitrate)) != morvantis::kNcdSuccess) {
+    if ((status = ncdSetChannelBitrate(port_, mask_, bitrate)) != NCD_SUCCESS) {
         error = refused("ncdSetChannelBitrate", status);
         return false;
     }
-    if ((status = ncdSetChannelOutput(port_, mask_, morvantis::kOutputNormal)) !=
-        morvantis::kNcdSuccess) {
+    if ((status = ncdSetChannelOutput(port_, mask_, morvantis::kOutputNormal)) != NCD_SUCCESS) {
         error = refused("ncdSetChannelOutput", status);
         return false;
     }
-    if ((status = ncdActivateChannel(port_, mask_)) != morvantis::kNcdSuccess) {
+    if ((status = ncdActivateChannel(port_, mask_)) != NCD_SUCCESS) {
         error = refused("ncdActivateChannel", status);
         return false;
     }
@@ -69,7 +68,7 @@ int Peer::serve()
     int answered = 0;
     for (int taken = 0; taken < kQueueSize; ++taken) {
         DriverEvent* event = nullptr;
-        if (ncdReceive1(port_, &event) != morvantis::kNcdSuccess || event == nullptr) {
+        if (ncdReceive1(port_, &event) != NCD_SUCCESS || event == nullptr) {
             break;
         }
         const bool usable =
@@ -87,7 +86,7 @@ int Peer::serve()
         if (answer.flags == 0) {
             std::memcpy(answer.data, event->data, event->length);
         }
-        if (ncdTransmit(port_, mask_, &answer) == morvantis::kNcdSuccess) {
+        if (ncdTransmit(port_, mask_, &answer) == NCD_SUCCESS) {
             ++answered;
         }
     }

@@ -4,8 +4,8 @@
  * Load morvantis.dll (or link against its import library), call CAN_Init,
  * exchange frames with the read and send functions, call CAN_Exit.
  * Every function returns 0 for success and -1 for failure, except
- * CAN_InterfaceSetup (the dialog result) and CAN_Exit, CAN_DLL_Info and
- * CAN_Status (0).
+ * CAN_InterfaceSetup (the dialog result) and CAN_Exit (always 0).
+ * CAN_DLL_Info and CAN_Status return 0, or -1 for a null record pointer.
  *
  * Identifiers: bit 31 (MORVANTIS_EXTENDED_ID) set marks an extended 29-bit
  * identifier, clear a standard 11-bit one. The library passes identifiers

@@ -1,7 +1,7 @@
-// The twelve driver operations and the bench controls, as the simulated
+// The twelve driver operations and the bus controls, as the simulated
 // VCAND32.DLL exports them (and as native tests link them).
 #define SIM_BUILDING
-#include "bench.h"
+#include "sim_bus.h"
 #include "sim_control.h"
 
 #if !defined(_WIN32)
@@ -40,107 +40,107 @@ extern "C" {
 // SIM_API: the operations stay visible where everything else is hidden.
 SIM_API Result NCD_CALL ncdOpenDriver()
 {
-    return result(sim::bench().openDriver());
+    return result(sim::TheBus().openDriver());
 }
 
 SIM_API Result NCD_CALL ncdCloseDriver()
 {
-    return result(sim::bench().closeDriver());
+    return result(sim::TheBus().closeDriver());
 }
 
 SIM_API std::uint32_t NCD_CALL ncdGetChannelMask(std::int32_t hwType, std::int32_t hwIndex,
                                                  std::int32_t hwChannel)
 {
-    return sim::bench().getChannelMask(hwType, hwIndex, hwChannel);
+    return sim::TheBus().getChannelMask(hwType, hwIndex, hwChannel);
 }
 
 SIM_API Result NCD_CALL ncdOpenPort(std::int32_t* portHandle, const char* userName,
                                     std::uint32_t accessMask, std::uint32_t initMask,
                                     std::uint32_t* permissionMask, std::int32_t rxQueueSize)
 {
-    return result(sim::bench().openPort(portHandle, userName, accessMask, initMask, permissionMask,
-                                        rxQueueSize));
+    return result(sim::TheBus().openPort(portHandle, userName, accessMask, initMask, permissionMask,
+                                         rxQueueSize));
 }
 
 SIM_API Result NCD_CALL ncdClosePort(std::int32_t portHandle)
 {
-    return result(sim::bench().closePort(portHandle));
+    return result(sim::TheBus().closePort(portHandle));
 }
 
 SIM_API Result NCD_CALL ncdSetChannelBitrate(std::int32_t portHandle, std::uint32_t accessMask,
                                              std::int32_t bitrate)
 {
-    return result(sim::bench().setBitrate(portHandle, accessMask, bitrate));
+    return result(sim::TheBus().setBitrate(portHandle, accessMask, bitrate));
 }
 
 SIM_API Result NCD_CALL ncdSetChannelOutput(std::int32_t portHandle, std::uint32_t accessMask,
                                             std::int32_t mode)
 {
-    return result(sim::bench().setOutput(portHandle, accessMask, mode));
+    return result(sim::TheBus().setOutput(portHandle, accessMask, mode));
 }
 
 SIM_API Result NCD_CALL ncdSetChannelAcceptance(std::int32_t portHandle, std::uint32_t accessMask,
                                                 AcceptanceFilter* filter)
 {
-    return result(sim::bench().setAcceptance(portHandle, accessMask, filter));
+    return result(sim::TheBus().setAcceptance(portHandle, accessMask, filter));
 }
 
 SIM_API Result NCD_CALL ncdSetChannelMode(std::int32_t portHandle, std::uint32_t accessMask,
                                           std::int32_t tx, std::int32_t txrq)
 {
-    return result(sim::bench().setMode(portHandle, accessMask, tx, txrq));
+    return result(sim::TheBus().setMode(portHandle, accessMask, tx, txrq));
 }
 
 SIM_API Result NCD_CALL ncdActivateChannel(std::int32_t portHandle, std::uint32_t accessMask)
 {
-    return result(sim::bench().activate(portHandle, accessMask));
+    return result(sim::TheBus().activate(portHandle, accessMask));
 }
 
 SIM_API Result NCD_CALL ncdReceive1(std::int32_t portHandle, DriverEvent** event)
 {
-    return result(sim::bench().receive(portHandle, event));
+    return result(sim::TheBus().receive(portHandle, event));
 }
 
 SIM_API Result NCD_CALL ncdTransmit(std::int32_t portHandle, std::uint32_t accessMask,
                                     DriverEvent* event)
 {
-    return result(sim::bench().transmit(portHandle, accessMask, event));
+    return result(sim::TheBus().transmit(portHandle, accessMask, event));
 }
 
 void simReset(void)
 {
-    sim::bench().reset();
+    sim::TheBus().reset();
     highBits = 0;
 }
 
 void simSetStatus(int32_t op, uint16_t status)
 {
-    sim::bench().setStatus(op, status);
+    sim::TheBus().setStatus(op, status);
 }
 
 void simSetStatusAfter(int32_t op, uint16_t status, int32_t calls)
 {
-    sim::bench().setStatus(op, status, calls);
+    sim::TheBus().setStatus(op, status, calls);
 }
 
 void simSetChannelMask(int32_t hwType, int32_t hwIndex, int32_t hwChannel, uint32_t mask)
 {
-    sim::bench().setChannelMask(hwType, hwIndex, hwChannel, mask);
+    sim::TheBus().setChannelMask(hwType, hwIndex, hwChannel, mask);
 }
 
 void simScriptOpenPort(uint16_t status, int32_t handle, uint32_t permission)
 {
-    sim::bench().scriptOpenPort(status, handle, permission);
+    sim::TheBus().scriptOpenPort(status, handle, permission);
 }
 
 void simClearOpenPortScript(void)
 {
-    sim::bench().clearOpenPortScript();
+    sim::TheBus().clearOpenPortScript();
 }
 
 void simReceiveNothing(int32_t on)
 {
-    sim::bench().setReceiveNothing(on != 0);
+    sim::TheBus().setReceiveNothing(on != 0);
 }
 
 void simSetResultHighBits(uint16_t bits)
@@ -152,52 +152,52 @@ int32_t simInjectEvent(int32_t port, const void* event)
 {
     DriverEvent copy;
     std::memcpy(&copy, event, sizeof copy);
-    return sim::bench().inject(port, copy);
+    return sim::TheBus().inject(port, copy);
 }
 
 void simSetLogging(int32_t on)
 {
-    sim::bench().setLogging(on != 0);
+    sim::TheBus().setLogging(on != 0);
 }
 
 int32_t simCallCount(void)
 {
-    return sim::bench().callCount();
+    return sim::TheBus().callCount();
 }
 
 int32_t simGetCall(int32_t index, SimCall* call)
 {
-    return sim::bench().call(index, *call) ? 1 : 0;
+    return sim::TheBus().call(index, *call) ? 1 : 0;
 }
 
 void simClearCalls(void)
 {
-    sim::bench().clearCalls();
+    sim::TheBus().clearCalls();
 }
 
 int32_t simOpenPortCount(void)
 {
-    return sim::bench().openPortCount();
+    return sim::TheBus().openPortCount();
 }
 
 int32_t simDriverOpenCount(void)
 {
-    return sim::bench().driverOpenCount();
+    return sim::TheBus().driverOpenCount();
 }
 
 int32_t simQueuedEvents(int32_t port)
 {
-    return sim::bench().queuedEvents(port);
+    return sim::TheBus().queuedEvents(port);
 }
 
 uint32_t simActiveChannels(int32_t port)
 {
-    return sim::bench().activeChannels(port);
+    return sim::TheBus().activeChannels(port);
 }
 
 int32_t simChannelBitrate(uint32_t channelMask)
 {
-    return sim::bench().channelBitrate(channelMask);
+    return sim::TheBus().channelBitrate(channelMask);
 }
 
 } // extern "C"

@@ -1,5 +1,5 @@
 /*
- * Control of the simulated CAN driver: a bench on which every channel of
+ * Control of the simulated CAN driver: a bus on which every channel of
  * the catalogue exists and all channels share one bus. Tests script the
  * driver's answers through these functions and read the log of every call
  * the driver received. Plain C, so that Windows test programs can import it
@@ -7,6 +7,8 @@
  */
 #ifndef MORVANTIS_SIM_CONTROL_H
 #define MORVANTIS_SIM_CONTROL_H
+
+#include "driver/ncd_status.h" /* the statuses the simulated driver gives */
 
 #include <stdint.h>
 
@@ -38,15 +40,6 @@ typedef enum SimOp {
     SIM_OP_COUNT
 } SimOp;
 
-/* Statuses the bench gives on its own. */
-#define SIM_QUEUE_IS_EMPTY 10
-#define SIM_WRONG_PARAMETER 101
-#define SIM_INVALID_CHAN_INDEX 111
-#define SIM_INVALID_ACCESS 112
-#define SIM_PORT_IS_OFFLINE 113
-#define SIM_INVALID_PORT 118
-#define SIM_PORT_NOT_OPENED 0xFFFF
-
 /*
  * One driver call as received. arg holds the arguments in order, with
  * what pointers pointed at read out where that means something:
@@ -68,11 +61,11 @@ typedef struct SimCall {
     uint8_t event[22];
 } SimCall;
 
-/* A fresh bench: no port, driver closed, no scripts, log empty. */
+/* A fresh bus: no port, driver closed, no scripts, log empty. */
 SIM_API void simReset(void);
 
 /* Every later call of op answers status and does nothing else (OPEN_PORT
- * gives back handle -1 and permission 0). Status 0 restores the bench. */
+ * gives back handle -1 and permission 0). Status 0 restores the usual answers. */
 SIM_API void simSetStatus(int32_t op, uint16_t status);
 
 /* As simSetStatus, but the next `calls` calls of op still go as usual. */

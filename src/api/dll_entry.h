@@ -1,5 +1,8 @@
-// The module entry point, which the runtime's start-up code calls for
-// every reason the loader has.
+// The module entry point. On Windows the loader calls the mingw-w64
+// runtime's start-up code (DllMainCRTStartup), which sets up the runtime at
+// process attach and then calls DllEntryPoint for every reason, passing
+// the arguments and the result through. In the native build a constructor
+// of the shared library calls it at load (api/library_load.cpp).
 #pragma once
 
 #include <cstdint>

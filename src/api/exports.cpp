@@ -1,73 +1,73 @@
 // The fourteen exported functions. Each checks what it is handed and passes
-// the call on to the part of the library that does the work.
+// the call on to the part of the library that does the work; the read and
+// send functions are defined inline, so that each export is one short
+// function around its driver call.
 #include "morvantis.h"
 
 #include "driver/bringup.h"
 #include "messages/exchange.h"
-#include "platform/platform.h"
 #include "setup/info.h"
+#include "setup/setup_dialog.h"
+#include "state/result.h"
 
-namespace {
-
-constexpr std::int32_t kFailure = -1;
-
-} // namespace
+using morvantis::kFailure;
+using morvantis::kSuccess;
 
 extern "C" {
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Init(void)
 {
-    return morvantis::canInit();
+    return morvantis::InitChannel(morvantis::kSettingsFilters);
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Exit(void)
 {
-    return morvantis::canExit();
+    return morvantis::ExitChannel();
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Reset(void)
 {
-    return morvantis::canReset();
+    return morvantis::ResetChannel();
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Bitrate(int32_t kbit)
 {
-    return morvantis::canBitrate(kbit);
+    return morvantis::ChangeBitrate(kbit);
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Read_Msg(CanMsg* msg)
 {
-    return msg != nullptr ? morvantis::readMessage(*msg) : kFailure;
+    return msg != nullptr ? morvantis::ReceiveMessage(*msg) : kFailure;
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Send_Msg(const CanMsg* msg)
 {
-    return msg != nullptr ? morvantis::sendMessage(*msg, false) : kFailure;
+    return msg != nullptr ? morvantis::TransmitMessage(*msg, false) : kFailure;
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Send_RTR(const CanMsg* msg)
 {
-    return msg != nullptr ? morvantis::sendMessage(*msg, true) : kFailure;
+    return msg != nullptr ? morvantis::TransmitMessage(*msg, true) : kFailure;
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Read_extMsg(CanExtMsg* msg)
 {
-    return msg != nullptr ? morvantis::readMessage(*msg) : kFailure;
+    return msg != nullptr ? morvantis::ReceiveMessage(*msg) : kFailure;
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Send_extMsg(const CanExtMsg* msg)
 {
-    return msg != nullptr ? morvantis::sendMessage(*msg, false) : kFailure;
+    return msg != nullptr ? morvantis::TransmitMessage(*msg, false) : kFailure;
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Send_extRTR(const CanExtMsg* msg)
 {
-    return msg != nullptr ? morvantis::sendMessage(*msg, true) : kFailure;
+    return msg != nullptr ? morvantis::TransmitMessage(*msg, true) : kFailure;
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_InterfaceSetup(void* owner)
 {
-    return morvantis::platform::runSetupDialog(owner);
+    return morvantis::RunSetupDialog(owner);
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_DLL_Info(CanDllInfo* info)
@@ -75,8 +75,8 @@ MORVANTIS_API int32_t MORVANTIS_CALL CAN_DLL_Info(CanDllInfo* info)
     if (info == nullptr) {
         return kFailure;
     }
-    morvantis::fillDllInfo(*info);
-    return 0;
+    morvantis::FillDllInfo(*info);
+    return kSuccess;
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Status(CanStatusRecord* status)
@@ -84,13 +84,13 @@ MORVANTIS_API int32_t MORVANTIS_CALL CAN_Status(CanStatusRecord* status)
     if (status == nullptr) {
         return kFailure;
     }
-    morvantis::fillStatus(*status);
-    return 0;
+    morvantis::FillStatus(*status);
+    return kSuccess;
 }
 
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Init_One_ID(int32_t kbit, uint32_t filterId)
 {
-    return morvantis::canInitOneId(kbit, filterId);
+    return morvantis::InitOneId(kbit, filterId);
 }
 
 } // extern "C"

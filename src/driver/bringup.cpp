@@ -1,76 +1,80 @@
 #include "driver/bringup.h"
 
-#include "api/module_state.h"
 #include "driver/channel_catalogue.h"
 #include "driver/status_report.h"
 #include "driver/vcand32.h"
+#include "state/library_state.h"
+#include "state/result.h"
+
+#include <array>
 
 namespace morvantis {
 namespace {
 
-constexpr std::int32_t kFailure = -1;
-constexpr NcdStatus kWrongParameter = 101;
+// The name with which the library opens its port, in a zero-filled array
+// of the size the driver expects.
+constexpr std::array<char, 36> kApplicationName = {'M', 'O', 'R', 'V', 'A', 'N', 'T', 'I', 'S'};
+
 constexpr std::int32_t kMaxKbit = INT32_MAX / 1000; // the bit/s value fits
 
 // A refused step after the port is open: tell the user, close the port.
 std::int32_t abandonPort(NcdStatus status, const char* text)
 {
     ReportDriverStatus(status, text);
-    ncdClosePort(driverConnection.portHandle);
-    driverConnection.portHandle = kNoPort;
+    DriverConnection& connection = libraryState.connection;
+    ncdClosePort(connection.portHandle);
+    connection.portHandle = kNoPort;
     return kFailure;
 }
 
 NcdStatus setBitrate(std::int32_t kbit)
 {
     if (kbit > kMaxKbit || kbit < -kMaxKbit) {
-        return kWrongParameter; // not expressible in bit/s
+        return NCD_WRONG_PARAMETER; // not expressible in bit/s
     }
-    return ncdSetChannelBitrate(driverConnection.portHandle, driverConnection.permissionMask,
-                                kbit * 1000);
+    const DriverConnection& connection = libraryState.connection;
+    return ncdSetChannelBitrate(connection.portHandle, connection.permissionMask, kbit * 1000);
 }
 
 NcdStatus setAcceptance(std::uint32_t code, std::uint32_t mask)
 {
     AcceptanceFilter filter{code, mask};
-    return ncdSetChannelAcceptance(driverConnection.portHandle, driverConnection.channelMask,
-                                   &filter);
+    const DriverConnection& connection = libraryState.connection;
+    return ncdSetChannelAcceptance(connection.portHandle, connection.channelMask, &filter);
 }
 
 // The acceptance step: the settings' two filters, or one identifier.
 NcdStatus applyFilters(std::uint32_t filterId)
 {
     if (filterId == kSettingsFilters) {
-        const NcdStatus status =
-            setAcceptance(static_cast<std::uint32_t>(canSettings.globalCodeStd),
-                          static_cast<std::uint32_t>(canSettings.globalMaskStd));
-        if (status != kNcdSuccess) {
+        const CanSettings& settings = libraryState.settings;
+        const NcdStatus status = setAcceptance(static_cast<std::uint32_t>(settings.globalCodeStd),
+                                               static_cast<std::uint32_t>(settings.globalMaskStd));
+        if (status != NCD_SUCCESS) {
             return status;
         }
-        return setAcceptance(static_cast<std::uint32_t>(canSettings.globalCodeXtd) | kExtendedId,
-                             static_cast<std::uint32_t>(canSettings.globalMaskXtd) | kExtendedId);
+        return setAcceptance(static_cast<std::uint32_t>(settings.globalCodeXtd) | NCD_EXTENDED_ID,
+                             static_cast<std::uint32_t>(settings.globalMaskXtd) | NCD_EXTENDED_ID);
     }
-    const bool extended = (filterId & kExtendedId) != 0;
-    return setAcceptance(filterId, extended ? 0x9FFFFFFFu : 0x7FFu);
+    const bool extended = (filterId & NCD_EXTENDED_ID) != 0;
+    return setAcceptance(filterId, extended ? NCD_MATCH_EXTENDED_ID : NCD_MATCH_STANDARD_ID);
 }
 
 } // namespace
 
 std::int32_t InitChannel(std::uint32_t filterId)
 {
-    DriverConnection& connection = driverConnection;
+    DriverConnection& connection = libraryState.connection;
     if (connection.initialised) {
-        return 0;
+        return kSuccess;
     }
-    if (ncdOpenDriver() != kNcdSuccess) {
+    if (ncdOpenDriver() != NCD_SUCCESS) {
         return kFailure;
     }
 
-    std::int32_t hardwareType = 0;
-    std::int32_t hardwareIndex = 0;
-    std::int32_t hardwareChannel = 0;
-    LookupChannel(canSettings.channelIndex, hardwareType, hardwareIndex, hardwareChannel);
-    connection.channelMask = ncdGetChannelMask(hardwareType, hardwareIndex, hardwareChannel);
+    const ChannelEntry& channel = LookupChannel(libraryState.settings.channelIndex);
+    connection.channelMask =
+        ncdGetChannelMask(channel.hardwareType, channel.hardwareIndex, channel.hardwareChannel);
     if (connection.channelMask == 0) {
         ReportDriverStatus(0, "Could not GetChannelMask");
         return kFailure;
@@ -84,71 +88,67 @@ std::int32_t InitChannel(std::uint32_t filterId)
     const NcdStatus openStatus =
         ncdOpenPort(&connection.portHandle, kApplicationName.data(), connection.channelMask,
                     connection.channelMask, &connection.permissionMask, kReceiveQueueSize);
-    if (openStatus == kNcdPortNotOpened || connection.portHandle == kNoPort) {
+    if (openStatus == NCD_PORT_NOT_OPENED || connection.portHandle == kNoPort) {
         ReportDriverStatus(openStatus, "Could not OpenPort");
         return kFailure;
     }
     if (connection.permissionMask == 0) {
         connection.portWithoutInitAccess = true;
-        return 0;
+        return kSuccess;
     }
 
-    NcdStatus status = setBitrate(canSettings.bitrate);
-    if (status != kNcdSuccess) {
+    NcdStatus status = setBitrate(libraryState.settings.bitrate);
+    if (status != NCD_SUCCESS) {
         return abandonPort(status, "Could not SetChannelBitrate");
     }
     status = ncdSetChannelOutput(connection.portHandle, connection.permissionMask, kOutputNormal);
-    if (status != kNcdSuccess) {
+    if (status != NCD_SUCCESS) {
         return abandonPort(status, "Could not SetChannelOutput");
     }
     status = applyFilters(filterId);
-    if (status != kNcdSuccess) {
+    if (status != NCD_SUCCESS) {
         return abandonPort(status, "Could not SetChannelAcceptance");
     }
     status = ncdSetChannelMode(connection.portHandle, connection.channelMask, 0, 0);
-    if (status != kNcdSuccess) {
+    if (status != NCD_SUCCESS) {
         return abandonPort(status, "Could not SetChannelMode");
     }
     status = ncdActivateChannel(connection.portHandle, connection.channelMask);
-    if (status != kNcdSuccess) {
+    if (status != NCD_SUCCESS) {
         return abandonPort(status, "Could not ActivateChannel");
     }
     connection.initialised = true;
-    return 0;
+    return kSuccess;
 }
 
-std::int32_t canInit()
+std::int32_t ExitChannel()
 {
+    DriverConnection& connection = libraryState.connection;
+    ncdClosePort(connection.portHandle);
+    connection.portHandle = kNoPort;
+    connection.portWithoutInitAccess = false;
+    ncdCloseDriver();
+    connection.initialised = false;
+    return kSuccess;
+}
+
+std::int32_t ResetChannel()
+{
+    ExitChannel();
     return InitChannel(kSettingsFilters);
 }
 
-std::int32_t canExit()
+std::int32_t ChangeBitrate(std::int32_t kbit)
 {
-    ncdClosePort(driverConnection.portHandle);
-    driverConnection.portHandle = kNoPort;
-    driverConnection.portWithoutInitAccess = false;
-    ncdCloseDriver();
-    driverConnection.initialised = false;
-    return 0;
+    libraryState.settings.bitrate = kbit;
+    return ResetChannel();
 }
 
-std::int32_t canReset()
-{
-    canExit();
-    return canInit();
-}
-
-std::int32_t canBitrate(std::int32_t kbit)
-{
-    canSettings.bitrate = kbit;
-    return canReset();
-}
-
-std::int32_t canInitOneId(std::int32_t kbit, std::uint32_t filterId)
+std::int32_t InitOneId(std::int32_t kbit, std::uint32_t filterId)
 {
     if (kbit != 0) {
-        canSettings.bitrate = kbit;
-        canExit();
+        libraryState.settings.bitrate = kbit;
+        ExitChannel();
     }
     return InitChannel(filterId);
 }

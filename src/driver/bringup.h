@@ -14,10 +14,18 @@ inline constexpr std::uint32_t kSettingsFilters = 0xFFFFFFFFu;
 // returns 0 when the channel is already up.
 std::int32_t InitChannel(std::uint32_t filterId);
 
-std::int32_t canInit();
-std::int32_t canExit();
-std::int32_t canReset();
-std::int32_t canBitrate(std::int32_t kbit);
-std::int32_t canInitOneId(std::int32_t kbit, std::uint32_t filterId);
+// Closes the port and the driver; always 0.
+std::int32_t ExitChannel();
+
+// ExitChannel, then InitChannel with the settings' filters.
+std::int32_t ResetChannel();
+
+// Sets the bitrate (kbit/s) in the settings and resets the channel.
+std::int32_t ChangeBitrate(std::int32_t kbit);
+
+// Brings the channel up accepting only `filterId` (kSettingsFilters: the
+// settings' filters). A kbit other than 0 sets the bitrate and takes the
+// channel off the bus first, so that the new bitrate applies.
+std::int32_t InitOneId(std::int32_t kbit, std::uint32_t filterId);
 
 } // namespace morvantis

@@ -34,26 +34,14 @@ const std::array<ChannelEntry, kChannelCount> kChannelCatalogue = {{
 
 const NameField hardwareMaker = nameField("Kvaser");
 
-const ChannelEntry* findChannel(std::int32_t index)
+const ChannelEntry& LookupChannel(std::int32_t index)
 {
+    static constexpr ChannelEntry kNoChannel{NameField{}, 0, -1, 0};
     // Unsigned, so that every negative index is outside too.
     if (static_cast<std::uint32_t>(index) >= kChannelCatalogue.size()) {
-        return nullptr;
+        return kNoChannel;
     }
-    return &kChannelCatalogue[static_cast<std::size_t>(index)];
-}
-
-void LookupChannel(std::int32_t index, std::int32_t& hardwareType, std::int32_t& hardwareIndex,
-                   std::int32_t& hardwareChannel)
-{
-    hardwareType = 0;
-    hardwareIndex = -1;
-    hardwareChannel = 0;
-    if (const ChannelEntry* entry = findChannel(index)) {
-        hardwareType = entry->hardwareType;
-        hardwareIndex = entry->hardwareIndex;
-        hardwareChannel = entry->hardwareChannel;
-    }
+    return kChannelCatalogue[static_cast<std::size_t>(index)];
 }
 
 } // namespace morvantis

@@ -1,13 +1,13 @@
 #include "driver/status_report.h"
 
+#include "driver/ncd_status.h"
 #include "platform/platform.h"
+#include "state/library_state.h"
 
 #include <cstdio>
 
 namespace morvantis {
 namespace {
-
-void* boxOwner = nullptr;
 
 struct StatusName {
     std::int16_t status;
@@ -15,14 +15,9 @@ struct StatusName {
 };
 
 constexpr StatusName kStatusNames[] = {
-    {10, "QUEUE_IS_EMPTY"},      {11, "QUEUE_IS_FULL"},
-    {12, "TX_NOT_POSSIBLE"},     {101, "WRONG_PARAMETER"},
-    {110, "TWICE_REGISTER"},     {111, "INVALID_CHAN_INDEX"},
-    {112, "INVALID_ACCESS"},     {113, "PORT_IS_OFFLINE (e.g. CANCAB not connected)"},
-    {116, "CHAN_IS_ONLINE"},     {118, "INVALID_PORT"},
-    {120, "HW_NOT_READY"},       {121, "CMD_TIMEOUT"},
-    {129, "HW_NOT_PRESENT"},     {131, "NOTIFY_ALREADY_ACTIVE"},
-    {201, "CANNOT_OPEN_DRIVER"},
+#define STATUS_NAME(name, value, reason) {value, reason},
+    NCD_STATUSES(STATUS_NAME)
+#undef STATUS_NAME
 };
 
 const char* reasonFor(std::int16_t status)
@@ -52,17 +47,17 @@ void ReportDriverStatus(std::uint32_t status, const char* text)
 {
     char message[500];
     formatDriverStatus(status, text, message, sizeof message);
-    platform::messageBox(boxOwner, message, kBoxCaption);
+    platform::ShowMessageBox(libraryState.boxOwner, message, kBoxCaption);
 }
 
-StatusBoxOwner::StatusBoxOwner(void* window) : previous_(boxOwner)
+StatusBoxOwner::StatusBoxOwner(void* window) : previous_(libraryState.boxOwner)
 {
-    boxOwner = window;
+    libraryState.boxOwner = window;
 }
 
 StatusBoxOwner::~StatusBoxOwner()
 {
-    boxOwner = previous_;
+    libraryState.boxOwner = previous_;
 }
 
 } // namespace morvantis

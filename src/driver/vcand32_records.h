@@ -2,6 +2,8 @@
 // the library and the simulated driver.
 #pragma once
 
+#include "driver/ncd_status.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -13,14 +15,10 @@
 
 namespace morvantis {
 
-// A driver status is 16 bits wide; 0 is success. Declaring the result as a
-// 16-bit type makes the compiler read only the low half of the result
-// register, whatever the driver leaves in the upper half.
+// A driver status (the values are in driver/ncd_status.h). Declaring the
+// result as a 16-bit type makes the compiler read only the low half of the
+// result register, whatever the driver leaves in the upper half.
 using NcdStatus = std::uint16_t;
-
-inline constexpr NcdStatus kNcdSuccess = 0;
-inline constexpr NcdStatus kNcdPortNotOpened = 0xFFFF;
-inline constexpr NcdStatus kNcdCannotOpenDriver = 201;
 
 #pragma pack(push, 1)
 
@@ -61,7 +59,6 @@ inline constexpr std::uint8_t kFlagError = 0x01;
 inline constexpr std::uint8_t kFlagOverrun = 0x02;
 inline constexpr std::uint8_t kFlagRemote = 0x10;
 
-inline constexpr std::uint32_t kExtendedId = 0x80000000u;
 inline constexpr std::int32_t kNoPort = -1;
 inline constexpr std::int32_t kReceiveQueueSize = 1024;
 inline constexpr std::int32_t kOutputNormal = 1;

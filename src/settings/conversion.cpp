@@ -57,7 +57,7 @@ Parsed parse(const char* text, int base)
 
 } // namespace
 
-std::int32_t parseDecimal(const char* text)
+std::int32_t ParseDecimal(const char* text)
 {
     const Parsed p = parse(text, 10);
     if (p.negative) {
@@ -68,7 +68,7 @@ std::int32_t parseDecimal(const char* text)
     return p.magnitude > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(p.magnitude);
 }
 
-std::int32_t parseHexPattern(const char* text)
+std::int32_t ParseHexPattern(const char* text)
 {
     const Parsed p = parse(text, 16);
     std::uint32_t pattern = 0xFFFFFFFFu;

@@ -1,8 +1,8 @@
 #include "settings/settings_file.h"
 
-#include "api/module_state.h"
 #include "platform/platform.h"
 #include "settings/conversion.h"
+#include "state/library_state.h"
 
 #include <cstdio>
 #include <cstring>
@@ -44,8 +44,8 @@ void save(const char* path)
 {
     char value[kValueSize];
     for (const Key& key : kKeys) {
-        formatValue(key, canSettings.*key.field, value);
-        platform::writeProfileString(kSection, key.name, value, path);
+        formatValue(key, libraryState.settings.*key.field, value);
+        platform::WriteProfileValue(kSection, key.name, value, path);
     }
 }
 
@@ -54,10 +54,10 @@ void load(const char* path)
     char defaultText[kValueSize];
     char value[kValueSize];
     for (const Key& key : kKeys) {
-        std::int32_t& field = canSettings.*key.field;
+        std::int32_t& field = libraryState.settings.*key.field;
         formatValue(key, field, defaultText);
-        platform::readProfileString(kSection, key.name, defaultText, value, sizeof value, path);
-        field = key.format == Format::Decimal ? parseDecimal(value) : parseHexPattern(value);
+        platform::ReadProfileValue(kSection, key.name, defaultText, value, sizeof value, path);
+        field = key.format == Format::Decimal ? ParseDecimal(value) : ParseHexPattern(value);
     }
 }
 
@@ -66,7 +66,7 @@ void load(const char* path)
 void AccessSettingsFile(const char* fileName, std::int32_t mode)
 {
     char path[platform::kMaxPath];
-    if (!platform::searchPath(fileName, path)) {
+    if (!platform::FindFile(fileName, path)) {
         // Not found (or found at a path too long to hold): the name as
         // given, relative to the current directory. A name that does not
         // fit cannot name the file at all, so nothing is read or written.

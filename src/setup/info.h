@@ -5,7 +5,7 @@
 
 namespace morvantis {
 
-void fillDllInfo(CanDllInfo& info);
-void fillStatus(CanStatusRecord& status);
+void FillDllInfo(CanDllInfo& info);
+void FillStatus(CanStatusRecord& status);
 
 } // namespace morvantis

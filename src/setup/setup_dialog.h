@@ -2,7 +2,7 @@
 // restart of the channel and saved when the restart succeeds.
 #pragma once
 
-#include "setup/dialog_controls.h"
+#include "platform/dialog_controls.h"
 
 #include <cstdint>
 
@@ -10,6 +10,11 @@ namespace morvantis {
 
 inline constexpr std::int32_t kCommandOk = 1;
 inline constexpr std::int32_t kCommandCancel = 2;
+
+// Runs the modal setup dialog owned by `owner` (a window handle or null);
+// the dialog's result, or the platform's failure value when it cannot be
+// shown.
+std::int32_t RunSetupDialog(void* owner);
 
 // Fills the controls from the settings. Returns 1 (focus to the first tab
 // stop).

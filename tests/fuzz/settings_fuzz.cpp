@@ -116,8 +116,8 @@ void checkConversions(std::string_view text, std::size_t limit)
 {
     text = text.substr(0, std::min({text.find('\0'), text.size(), limit}));
     const auto copy = exactCopy(text);
-    check(morvantis::parseDecimal(copy.get()) == referenceDecimal(copy.get()), "decimal");
-    check(static_cast<std::uint32_t>(morvantis::parseHexPattern(copy.get())) ==
+    check(morvantis::ParseDecimal(copy.get()) == referenceDecimal(copy.get()), "decimal");
+    check(static_cast<std::uint32_t>(morvantis::ParseHexPattern(copy.get())) ==
               referenceHex(copy.get()),
           "hexadecimal");
 }

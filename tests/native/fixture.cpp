@@ -66,12 +66,10 @@ std::string describe(const SimCall& call)
 
 void LibraryTest::SetUp()
 {
-    canSettings = CanSettings{};
-    driverConnection = DriverConnection{};
+    libraryState = LibraryState{};
+    host::ResetHostPort();
     simReset();
-    host::setMessageBoxHandler([this](const host::MessageBoxCall& box) { boxes.push_back(box); });
-    host::setDialogUser({});
-    host::failProfileWrites(false);
+    host::SetMessageBoxHandler([this](const host::MessageBoxCall& box) { boxes.push_back(box); });
 
     previousDirectory_ = std::filesystem::current_path();
     std::string pattern = (std::filesystem::temp_directory_path() / "morvantis-test-XXXXXX");
@@ -82,9 +80,7 @@ void LibraryTest::SetUp()
 
 void LibraryTest::TearDown()
 {
-    host::setMessageBoxHandler({});
-    host::setDialogUser({});
-    host::failProfileWrites(false);
+    host::ResetHostPort();
     std::filesystem::current_path(previousDirectory_);
     std::filesystem::remove_all(directory);
 }

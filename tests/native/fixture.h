@@ -3,9 +3,9 @@
 // temporary working directory of the test's own for settings files.
 #pragma once
 
-#include "api/module_state.h"
 #include "platform/host/host_port.h"
 #include "sim_control.h"
+#include "state/library_state.h"
 
 #include <gtest/gtest.h>
 

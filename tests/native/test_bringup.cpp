@@ -318,7 +318,7 @@ const Scenario kScenarios[] = {
     {"reset picks up changed settings",
      [] {
          up();
-         canSettings.globalCodeStd = 0x123;
+         libraryState.settings.globalCodeStd = 0x123;
      },
      CAN_Reset,
      0,
@@ -327,10 +327,10 @@ const Scenario kScenarios[] = {
      kStateUp},
     {"settings' filters, bit 31 added to the extended pair",
      [] {
-         canSettings.globalCodeStd = 0x123;
-         canSettings.globalMaskStd = 0x7F0;
-         canSettings.globalCodeXtd = 0x1234567;
-         canSettings.globalMaskXtd = -1;
+         libraryState.settings.globalCodeStd = 0x123;
+         libraryState.settings.globalMaskStd = 0x7F0;
+         libraryState.settings.globalCodeXtd = 0x1234567;
+         libraryState.settings.globalMaskXtd = -1;
      },
      CAN_Init,
      0,
@@ -406,8 +406,8 @@ TEST_F(BringUp, Scenarios)
 {
     for (const Scenario& scenario : kScenarios) {
         SCOPED_TRACE(scenario.name);
-        canSettings = CanSettings{};
-        driverConnection = DriverConnection{};
+        libraryState.settings = CanSettings{};
+        libraryState.connection = DriverConnection{};
         simReset();
         if (scenario.before) {
             scenario.before();
@@ -424,9 +424,12 @@ TEST_F(BringUp, Scenarios)
             EXPECT_EQ(box.owner, nullptr);
         }
         EXPECT_EQ(texts, scenario.boxes);
-        const State state{driverConnection.portHandle,  driverConnection.initialised,
-                          driverConnection.channelMask, canSettings.bitrate,
-                          simOpenPortCount(),           simDriverOpenCount()};
+        const State state{libraryState.connection.portHandle,
+                          libraryState.connection.initialised,
+                          libraryState.connection.channelMask,
+                          libraryState.settings.bitrate,
+                          simOpenPortCount(),
+                          simDriverOpenCount()};
         EXPECT_EQ(state, scenario.state);
     }
 }
@@ -456,13 +459,13 @@ TEST_F(BringUp, AsksTheDriverForTheConfiguredChannel)
         CAN_Exit();
         simClearCalls();
         boxes.clear();
-        canSettings.channelIndex = triple.channelIndex;
+        libraryState.settings.channelIndex = triple.channelIndex;
 
         EXPECT_EQ(CAN_Init(), triple.result);
         const std::vector<SimCall> maskCalls = callsOf(SIM_GET_CHANNEL_MASK);
         ASSERT_EQ(maskCalls.size(), 1u);
         EXPECT_EQ(describe(maskCalls[0]), triple.maskCall);
-        EXPECT_EQ(driverConnection.channelMask, maskCalls[0].result);
+        EXPECT_EQ(libraryState.connection.channelMask, maskCalls[0].result);
         EXPECT_EQ(boxes.size(), triple.result == 0 ? 0u : 1u);
     }
 }

@@ -136,7 +136,7 @@ public:
     {
         std::uint16_t answer = status[SIM_RECEIVE];
         if (answer == 0) {
-            answer = port == -1 ? SIM_INVALID_PORT : queued == 0 ? SIM_QUEUE_IS_EMPTY : 0;
+            answer = port == -1 ? NCD_INVALID_PORT : queued == 0 ? NCD_QUEUE_IS_EMPTY : 0;
         }
         calls.push_back("RECEIVE(" + dec(port) + ") = " + dec(answer));
         if (answer != 0) {
@@ -151,13 +151,13 @@ public:
         std::uint16_t answer = status[SIM_TRANSMIT];
         if (answer != 0) {
         } else if (port == -1) {
-            answer = SIM_INVALID_PORT;
+            answer = NCD_INVALID_PORT;
         } else if (channelMask == 0) {
-            answer = SIM_WRONG_PARAMETER;
+            answer = NCD_WRONG_PARAMETER;
         } else if ((channelMask & ~portAccess) != 0) {
-            answer = SIM_INVALID_ACCESS;
+            answer = NCD_INVALID_ACCESS;
         } else if (!portActive) {
-            answer = SIM_PORT_IS_OFFLINE;
+            answer = NCD_PORT_IS_OFFLINE;
         }
         calls.push_back("TRANSMIT(" + dec(port) + ", " + hex(channelMask) + ") = " + dec(answer));
         return answer == 0 ? 0 : -1;
@@ -204,7 +204,7 @@ private:
         const std::int32_t bits = bitrate * 1000;
         std::uint16_t answer = status[SIM_SET_BITRATE];
         if (answer == 0 && (bits <= 0 || bits > 1000000)) {
-            answer = SIM_WRONG_PARAMETER; // the bench's range
+            answer = NCD_WRONG_PARAMETER; // the bench's range
         }
         calls.push_back("SET_BITRATE(" + dec(port) + ", " + hex(permissionMask) + ", " + dec(bits) +
                         ") = " + dec(answer));
@@ -354,8 +354,8 @@ TEST_F(BringUpRandom, SequencesFollowTheStateTable)
     for (int sequence = 0; sequence < kSequences; ++sequence) {
         const std::uint32_t seed = kSeed + static_cast<std::uint32_t>(sequence);
         std::mt19937 rng(seed);
-        canSettings = CanSettings{};
-        driverConnection = DriverConnection{};
+        libraryState.settings = CanSettings{};
+        libraryState.connection = DriverConnection{};
         simReset();
         Model model;
         Lines history;
@@ -375,11 +375,11 @@ TEST_F(BringUpRandom, SequencesFollowTheStateTable)
             const Lines actualCalls = calls();
             const bool same =
                 actual == expected && actualCalls == model.calls && boxSteps == model.boxes &&
-                driverConnection.portHandle == model.port &&
-                driverConnection.initialised == model.initialised &&
-                driverConnection.channelMask == model.channelMask &&
-                driverConnection.permissionMask == model.permissionMask &&
-                canSettings.bitrate == model.bitrate &&
+                libraryState.connection.portHandle == model.port &&
+                libraryState.connection.initialised == model.initialised &&
+                libraryState.connection.channelMask == model.channelMask &&
+                libraryState.connection.permissionMask == model.permissionMask &&
+                libraryState.settings.bitrate == model.bitrate &&
                 simOpenPortCount() == (model.port == -1 ? 0 : 1) &&
                 simActiveChannels(model.port) == (model.portActive ? model.portAccess : 0) &&
                 simQueuedEvents(model.port) == (model.port == -1 ? -1 : model.queued);
@@ -392,11 +392,11 @@ TEST_F(BringUpRandom, SequencesFollowTheStateTable)
                 EXPECT_EQ(actual, expected);
                 EXPECT_EQ(actualCalls, model.calls);
                 EXPECT_EQ(boxSteps, model.boxes);
-                EXPECT_EQ(driverConnection.portHandle, model.port);
-                EXPECT_EQ(driverConnection.initialised, model.initialised);
-                EXPECT_EQ(driverConnection.channelMask, model.channelMask);
-                EXPECT_EQ(driverConnection.permissionMask, model.permissionMask);
-                EXPECT_EQ(canSettings.bitrate, model.bitrate);
+                EXPECT_EQ(libraryState.connection.portHandle, model.port);
+                EXPECT_EQ(libraryState.connection.initialised, model.initialised);
+                EXPECT_EQ(libraryState.connection.channelMask, model.channelMask);
+                EXPECT_EQ(libraryState.connection.permissionMask, model.permissionMask);
+                EXPECT_EQ(libraryState.settings.bitrate, model.bitrate);
                 EXPECT_EQ(simOpenPortCount(), model.port == -1 ? 0 : 1);
                 EXPECT_EQ(simActiveChannels(model.port), model.portActive ? model.portAccess : 0);
                 EXPECT_EQ(simQueuedEvents(model.port), model.port == -1 ? -1 : model.queued);

@@ -40,7 +40,7 @@ TEST(ParseDecimal, FollowsTheSignedStringToLongRules)
     };
     for (const DecimalCase& c : cases) {
         SCOPED_TRACE("text \"" + c.text + "\"");
-        EXPECT_EQ(parseDecimal(c.text.c_str()), c.expected);
+        EXPECT_EQ(ParseDecimal(c.text.c_str()), c.expected);
     }
 }
 
@@ -82,7 +82,7 @@ TEST(ParseHexPattern, KeepsEveryThirtyTwoBitPattern)
     };
     for (const HexCase& c : cases) {
         SCOPED_TRACE("text \"" + c.text + "\"");
-        EXPECT_EQ(static_cast<std::uint32_t>(parseHexPattern(c.text.c_str())), c.expected);
+        EXPECT_EQ(static_cast<std::uint32_t>(ParseHexPattern(c.text.c_str())), c.expected);
     }
 }
 

@@ -294,7 +294,7 @@ TEST_F(ExchangeWithoutChannel, UsesPortMinusOne)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        driverConnection = DriverConnection{};
+        libraryState.connection = DriverConnection{};
         simReset();
         EXPECT_EQ(c.call(), -1);
         EXPECT_EQ(calls(), std::vector<std::string>{c.beforeInit});

@@ -61,7 +61,7 @@ TEST_F(Information, DllInfoWritesEveryByteButByte10)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("channel index " + std::to_string(c.channelIndex));
-        canSettings.channelIndex = c.channelIndex;
+        libraryState.settings.channelIndex = c.channelIndex;
         EXPECT_EQ(infoBytes(), expectedInfo(c.name));
     }
 }
@@ -101,7 +101,7 @@ TEST_F(Information, StatusReportsTheBitrateSettingAndMinusOneElsewhere)
     EXPECT_EQ(statusValues(), expectedStatus(250));
 
     // The setting, not the bus: also when the restart with it failed.
-    simSetStatus(SIM_SET_BITRATE, SIM_WRONG_PARAMETER);
+    simSetStatus(SIM_SET_BITRATE, NCD_WRONG_PARAMETER);
     EXPECT_EQ(CAN_Bitrate(33), -1);
     EXPECT_EQ(statusValues(), expectedStatus(33));
 }

@@ -108,14 +108,14 @@ TEST_F(ProfileFile, ReadGivesTheDefaultWhenFileSectionOrKeyIsMissing)
 {
     char buffer[80];
     const std::string path = settingsFile().string();
-    platform::readProfileString("S", "K", "default", buffer, sizeof buffer, path.c_str());
+    platform::ReadProfileValue("S", "K", "default", buffer, sizeof buffer, path.c_str());
     EXPECT_STREQ(buffer, "default");
     EXPECT_FALSE(std::filesystem::exists(settingsFile()));
 
     writeSettingsFile("[S]\nL=1\n[T]\nK=2\n");
-    platform::readProfileString("S", "K", "default", buffer, sizeof buffer, path.c_str());
+    platform::ReadProfileValue("S", "K", "default", buffer, sizeof buffer, path.c_str());
     EXPECT_STREQ(buffer, "default");
-    platform::readProfileString("U", "K", "default", buffer, sizeof buffer, path.c_str());
+    platform::ReadProfileValue("U", "K", "default", buffer, sizeof buffer, path.c_str());
     EXPECT_STREQ(buffer, "default");
 }
 
@@ -125,18 +125,18 @@ TEST_F(ProfileFile, ReadCutsTheValueToTheBufferAndAtANul)
     const std::string path = settingsFile().string();
     char buffer[81];
     buffer[80] = '#';
-    platform::readProfileString("S", "LONG", "", buffer, 80, path.c_str());
+    platform::ReadProfileValue("S", "LONG", "", buffer, 80, path.c_str());
     EXPECT_EQ(std::string(buffer), std::string(79, 'a'));
     EXPECT_EQ(buffer[80], '#');
-    platform::readProfileString("S", "NUL", "", buffer, 80, path.c_str());
+    platform::ReadProfileValue("S", "NUL", "", buffer, 80, path.c_str());
     EXPECT_STREQ(buffer, "12");
 }
 
 TEST_F(ProfileFile, WriteLeavesNoTemporaryFileBehind)
 {
     const std::string path = settingsFile().string();
-    platform::writeProfileString("S", "K", "1", path.c_str());
-    platform::writeProfileString("S", "K", "2", path.c_str());
+    platform::WriteProfileValue("S", "K", "1", path.c_str());
+    platform::WriteProfileValue("S", "K", "2", path.c_str());
     EXPECT_EQ(readSettingsFile(), "[S]\r\nK=2\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory),
                             std::filesystem::directory_iterator()),
@@ -150,16 +150,16 @@ TEST_F(ProfileFile, FailedWriteLeavesTheOldFileIntact)
 
     // The platform refuses every write.
     writeSettingsFile(old);
-    host::failProfileWrites(true);
-    platform::writeProfileString("S", "K", "9", path.c_str());
-    platform::writeProfileString("N", "K", "9", path.c_str());
+    host::FailProfileWrites(true);
+    platform::WriteProfileValue("S", "K", "9", path.c_str());
+    platform::WriteProfileValue("N", "K", "9", path.c_str());
     EXPECT_EQ(readSettingsFile(), old);
-    host::failProfileWrites(false);
+    host::FailProfileWrites(false);
 
     // The temporary file cannot be created: the write gives up before it
     // touches the file itself.
     std::filesystem::create_directory(path + ".new~");
-    platform::writeProfileString("S", "K", "9", path.c_str());
+    platform::WriteProfileValue("S", "K", "9", path.c_str());
     EXPECT_EQ(readSettingsFile(), old);
 }
 
@@ -168,7 +168,7 @@ TEST_F(ProfileFile, WriteOverSomethingUnreadableChangesNothing)
     // A directory where the file should be cannot be read, so it is not
     // replaced by a file holding only the one key.
     std::filesystem::create_directory(settingsFile());
-    platform::writeProfileString("S", "K", "1", settingsFile().string().c_str());
+    platform::WriteProfileValue("S", "K", "1", settingsFile().string().c_str());
     EXPECT_TRUE(std::filesystem::is_directory(settingsFile()));
     EXPECT_FALSE(std::filesystem::exists(settingsFile().string() + ".new~"));
 }
@@ -178,16 +178,16 @@ TEST(IniFiles, ReplaceAndReadBackKeepEveryByte)
     std::string pattern = (std::filesystem::temp_directory_path() / "morvantis-ini-XXXXXX");
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     const std::string path = pattern + "/file.ini";
-    EXPECT_EQ(host::readFile(path), std::nullopt);
+    EXPECT_EQ(host::ReadTextFile(path), std::nullopt);
 
     std::string bytes;
     for (int i = 0; i < 3 * 4096 + 17; ++i) {
         bytes += static_cast<char>(i * 7);
     }
-    EXPECT_TRUE(host::replaceFile(path, bytes));
-    EXPECT_EQ(host::readFile(path), bytes);
-    EXPECT_TRUE(host::replaceFile(path, ""));
-    EXPECT_EQ(host::readFile(path), "");
+    EXPECT_TRUE(host::ReplaceTextFile(path, bytes));
+    EXPECT_EQ(host::ReadTextFile(path), bytes);
+    EXPECT_TRUE(host::ReplaceTextFile(path, ""));
+    EXPECT_EQ(host::ReadTextFile(path), "");
     std::filesystem::remove_all(pattern);
 }
 

@@ -20,9 +20,9 @@ constexpr std::int32_t bits(std::uint32_t pattern)
 
 // The fields in the order of the record, for comparisons that name the
 // field that differs.
-std::array<std::int32_t, 7> fields(const CanSettings& s)
+std::array<std::int32_t, 6> fields(const CanSettings& s)
 {
-    return {s.channelIndex,  s.bitrate,       s.bitrateIndex, s.globalMaskStd,
+    return {s.channelIndex,  s.bitrate,       s.globalMaskStd,
             s.globalCodeStd, s.globalMaskXtd, s.globalCodeXtd};
 }
 
@@ -46,7 +46,6 @@ std::size_t filesIn(const std::filesystem::path& directory)
 // patterns included.
 const CanSettings kCustom{.channelIndex = 11,
                           .bitrate = 500,
-                          .bitrateIndex = 7,
                           .globalMaskStd = bits(0x80000000u),
                           .globalCodeStd = bits(0xFFFFFFFFu),
                           .globalMaskXtd = bits(0x9FFFFFFFu),
@@ -68,12 +67,12 @@ TEST_F(SettingsFile, SaveOfTheDefaultsWritesTheSevenLines)
 
 TEST_F(SettingsFile, SaveFormatsDecimalAndEightHexDigits)
 {
-    canSettings = {.channelIndex = -1,
-                   .bitrate = INT32_MIN,
-                   .globalMaskStd = 0x7FF,
-                   .globalCodeStd = bits(0xFFFFFFFFu),
-                   .globalMaskXtd = bits(0x9FFFFFFFu),
-                   .globalCodeXtd = 0xabc};
+    libraryState.settings = {.channelIndex = -1,
+                             .bitrate = INT32_MIN,
+                             .globalMaskStd = 0x7FF,
+                             .globalCodeStd = bits(0xFFFFFFFFu),
+                             .globalMaskXtd = bits(0x9FFFFFFFu),
+                             .globalCodeXtd = 0xabc};
     save();
     EXPECT_EQ(readSettingsFile(), "[MORVANTIS]\r\n"
                                   "CHANNEL_INDEX=-1\r\n"
@@ -100,18 +99,17 @@ TEST_F(SettingsFile, SaveThenLoadGivesBackEveryField)
     // Each save overwrites the file the one before wrote.
     for (const CanSettings& saved : cases) {
         SCOPED_TRACE("channel index " + std::to_string(saved.channelIndex));
-        canSettings = saved;
+        libraryState.settings = saved;
         save();
-        canSettings = CanSettings{.channelIndex = 1,
-                                  .bitrate = 1,
-                                  .globalMaskStd = 1,
-                                  .globalCodeStd = 1,
-                                  .globalMaskXtd = 1,
-                                  .globalCodeXtd = 1};
+        libraryState.settings = CanSettings{.channelIndex = 1,
+                                            .bitrate = 1,
+                                            .globalMaskStd = 1,
+                                            .globalCodeStd = 1,
+                                            .globalMaskXtd = 1,
+                                            .globalCodeXtd = 1};
         load();
-        CanSettings expected = saved;
-        expected.bitrateIndex = 4; // not in the file
-        EXPECT_EQ(fields(canSettings), fields(expected));
+        EXPECT_EQ(fields(libraryState.settings), fields(saved));
+        EXPECT_EQ(libraryState.setupDialog.bitrateIndex, 4); // not in the file
     }
 }
 
@@ -129,12 +127,12 @@ TEST_F(SettingsFile, SaveKeepsEverythingElseInTheFileByteForByte)
                       "\r\n"
                       "[Last]\r\n"
                       "key=value");
-    canSettings = {.channelIndex = 5,
-                   .bitrate = 250,
-                   .globalMaskStd = 0x7FF,
-                   .globalCodeStd = 0x123,
-                   .globalMaskXtd = 0x1FFFFFFF,
-                   .globalCodeXtd = bits(0x80000000u)};
+    libraryState.settings = {.channelIndex = 5,
+                             .bitrate = 250,
+                             .globalMaskStd = 0x7FF,
+                             .globalCodeStd = 0x123,
+                             .globalMaskXtd = 0x1FFFFFFF,
+                             .globalCodeXtd = bits(0x80000000u)};
     save();
     EXPECT_EQ(readSettingsFile(), "; settings, edited by hand\r\n"
                                   "[Other]\r\n"
@@ -158,21 +156,21 @@ TEST_F(SettingsFile, SaveKeepsEverythingElseInTheFileByteForByte)
 TEST_F(SettingsFile, SaveThatCannotBeWrittenLeavesFileAndFieldsAsTheyWere)
 {
     const std::string old = "[MORVANTIS]\nBITRATE=250\n";
-    canSettings = kCustom;
+    libraryState.settings = kCustom;
 
-    host::failProfileWrites(true);
+    host::FailProfileWrites(true);
     save();
     EXPECT_FALSE(std::filesystem::exists(settingsFile()));
     writeSettingsFile(old);
     save();
     EXPECT_EQ(readSettingsFile(), old);
-    host::failProfileWrites(false);
+    host::FailProfileWrites(false);
 
     // A temporary file that cannot be created stops the real write too.
     std::filesystem::create_directory(settingsFile().string() + ".new~");
     save();
     EXPECT_EQ(readSettingsFile(), old);
-    EXPECT_EQ(fields(canSettings), fields(kCustom));
+    EXPECT_EQ(fields(libraryState.settings), fields(kCustom));
 }
 
 struct LoadCase {
@@ -237,28 +235,28 @@ TEST_F(SettingsFile, LoadReadsEachKeyInItsBase)
     };
     for (const LoadCase& c : cases) {
         SCOPED_TRACE(c.what);
-        canSettings = CanSettings{};
+        libraryState.settings = CanSettings{};
         writeSettingsFile(c.file);
         load();
-        EXPECT_EQ(fields(canSettings), fields(c.expected));
+        EXPECT_EQ(fields(libraryState.settings), fields(c.expected));
     }
 }
 
 TEST_F(SettingsFile, MissingKeysKeepTheFieldsAsTheyWere)
 {
-    canSettings = kCustom;
+    libraryState.settings = kCustom;
     writeSettingsFile("[MORVANTIS]\nBITRATE=250\n[OTHER]\nCHANNEL_INDEX=1\n");
     load();
     CanSettings expected = kCustom;
     expected.bitrate = 250;
-    EXPECT_EQ(fields(canSettings), fields(expected));
+    EXPECT_EQ(fields(libraryState.settings), fields(expected));
 }
 
 TEST_F(SettingsFile, LoadWithoutAFileKeepsTheFieldsAndCreatesNone)
 {
-    canSettings = kCustom;
+    libraryState.settings = kCustom;
     load();
-    EXPECT_EQ(fields(canSettings), fields(kCustom));
+    EXPECT_EQ(fields(libraryState.settings), fields(kCustom));
     EXPECT_EQ(filesIn(directory), 0u);
 }
 
@@ -268,25 +266,25 @@ TEST_F(SettingsFile, OtherModesReadAndWriteNothing)
     for (const std::int32_t mode : {2, -1, INT32_MIN, INT32_MAX}) {
         SCOPED_TRACE("mode " + std::to_string(mode));
         std::filesystem::remove(settingsFile());
-        canSettings = kCustom;
+        libraryState.settings = kCustom;
         AccessSettingsFile(kSettingsFileName, mode);
         EXPECT_EQ(filesIn(directory), 0u);
 
         writeSettingsFile(file);
         AccessSettingsFile(kSettingsFileName, mode);
         EXPECT_EQ(readSettingsFile(), file);
-        EXPECT_EQ(fields(canSettings), fields(kCustom));
+        EXPECT_EQ(fields(libraryState.settings), fields(kCustom));
     }
 }
 
 TEST_F(SettingsFile, NameTooLongForThePathIsIgnored)
 {
     const std::string name(300, 'N');
-    canSettings = kCustom;
+    libraryState.settings = kCustom;
     AccessSettingsFile(name.c_str(), kSettingsSave);
     AccessSettingsFile(name.c_str(), kSettingsLoad);
     EXPECT_EQ(filesIn(directory), 0u);
-    EXPECT_EQ(fields(canSettings), fields(kCustom));
+    EXPECT_EQ(fields(libraryState.settings), fields(kCustom));
 }
 
 using EntryPoint = LibraryTest;
@@ -296,8 +294,8 @@ TEST_F(EntryPoint, ProcessAttachKeepsTheHandleAndLoadsFromTheCurrentDirectory)
     int module = 0;
     writeSettingsFile("[MORVANTIS]\r\nBITRATE=250\r\nGLOBALMASKXTD=0x9FFFFFFF\r\n");
     EXPECT_EQ(DllEntryPoint(&module, 1, nullptr), 1);
-    EXPECT_EQ(driverConnection.moduleHandle, &module);
-    EXPECT_EQ(fields(canSettings),
+    EXPECT_EQ(libraryState.moduleHandle, &module);
+    EXPECT_EQ(fields(libraryState.settings),
               fields(CanSettings{.bitrate = 250, .globalMaskXtd = bits(0x9FFFFFFFu)}));
     EXPECT_TRUE(calls().empty());
 }
@@ -306,8 +304,8 @@ TEST_F(EntryPoint, ProcessAttachWithoutAFileKeepsTheDefaults)
 {
     int module = 0;
     EXPECT_EQ(DllEntryPoint(&module, 1, nullptr), 1);
-    EXPECT_EQ(driverConnection.moduleHandle, &module);
-    EXPECT_EQ(fields(canSettings), fields(CanSettings{}));
+    EXPECT_EQ(libraryState.moduleHandle, &module);
+    EXPECT_EQ(fields(libraryState.settings), fields(CanSettings{}));
     EXPECT_EQ(filesIn(directory), 0u);
 }
 
@@ -318,8 +316,8 @@ TEST_F(EntryPoint, OtherReasonsChangeNothing)
     for (const std::uint32_t reason : {0u, 2u, 3u, 4u, 0xFFFFFFFFu}) {
         SCOPED_TRACE("reason " + std::to_string(reason));
         EXPECT_EQ(DllEntryPoint(&module, reason, nullptr), 1);
-        EXPECT_EQ(driverConnection.moduleHandle, nullptr);
-        EXPECT_EQ(fields(canSettings), fields(CanSettings{}));
+        EXPECT_EQ(libraryState.moduleHandle, nullptr);
+        EXPECT_EQ(fields(libraryState.settings), fields(CanSettings{}));
     }
     EXPECT_EQ(filesIn(directory), 1u);
     EXPECT_TRUE(calls().empty());

@@ -58,7 +58,7 @@ using Actions = std::function<void(InMemoryDialog&)>;
 // `command`.
 std::int32_t runDialog(Session& session, const Actions& actions, std::int32_t command)
 {
-    host::setDialogUser([&](InMemoryDialog& dialog) {
+    host::SetDialogUser([&](InMemoryDialog& dialog) {
         session.shown = readControls(dialog);
         session.window = dialog.window();
         if (actions) {
@@ -79,27 +79,47 @@ Actions pick(int id, std::int32_t index)
     return [id, index](InMemoryDialog& dialog) { dialog.selectListEntry(id, index); };
 }
 
+// What the dialog works on: the settings and the bitrate index it
+// remembers.
+struct DialogState {
+    CanSettings settings;
+    std::int32_t bitrateIndex = 4;
+};
+
+DialogState current()
+{
+    return {libraryState.settings, libraryState.setupDialog.bitrateIndex};
+}
+
+void restore(const DialogState& state)
+{
+    libraryState.settings = state.settings;
+    libraryState.setupDialog.bitrateIndex = state.bitrateIndex;
+}
+
 // The seven fields in order: channel, bitrate, bitrate index, mask and code
 // standard, mask and code extended.
-std::vector<std::int32_t> fields(const CanSettings& s)
+std::vector<std::int32_t> fields(const DialogState& state)
 {
-    return {s.channelIndex,  s.bitrate,       s.bitrateIndex, s.globalMaskStd,
+    const CanSettings& s = state.settings;
+    return {s.channelIndex,  s.bitrate,       state.bitrateIndex, s.globalMaskStd,
             s.globalCodeStd, s.globalMaskXtd, s.globalCodeXtd};
 }
 
-CanSettings settings(std::int32_t channel, std::int32_t bitrate, std::int32_t bitrateIndex,
+DialogState settings(std::int32_t channel, std::int32_t bitrate, std::int32_t bitrateIndex,
                      std::uint32_t maskStd = 0, std::uint32_t codeStd = 0,
                      std::uint32_t maskXtd = 0, std::uint32_t codeXtd = 0)
 {
-    CanSettings s;
+    DialogState state;
+    CanSettings& s = state.settings;
+    state.bitrateIndex = bitrateIndex;
     s.channelIndex = channel;
     s.bitrate = bitrate;
-    s.bitrateIndex = bitrateIndex;
     s.globalMaskStd = static_cast<std::int32_t>(maskStd);
     s.globalCodeStd = static_cast<std::int32_t>(codeStd);
     s.globalMaskXtd = static_cast<std::int32_t>(maskXtd);
     s.globalCodeXtd = static_cast<std::int32_t>(codeXtd);
-    return s;
+    return state;
 }
 
 const std::vector<std::string> kChannelNames = {
@@ -138,7 +158,7 @@ TEST_F(SetupDialog, OpensWithTheDefaults)
 
 struct OpeningCase {
     const char* name;
-    CanSettings before;
+    DialogState before;
     std::int32_t channelSelection;
     std::int32_t bitrateSelection;
     std::vector<std::string> edits; // mask std, code std, mask xtd, code xtd
@@ -181,7 +201,7 @@ TEST_F(SetupDialog, ShowsTheSettingsAtOpening)
     };
     for (const OpeningCase& c : cases) {
         SCOPED_TRACE(c.name);
-        canSettings = c.before;
+        restore(c.before);
         Session session;
         runDialog(session, {}, kCancel);
         EXPECT_EQ(session.shown.channel, c.channelSelection);
@@ -189,15 +209,15 @@ TEST_F(SetupDialog, ShowsTheSettingsAtOpening)
         EXPECT_EQ((std::vector<std::string>{session.shown.maskStd, session.shown.codeStd,
                                             session.shown.maskXtd, session.shown.codeXtd}),
                   c.edits);
-        EXPECT_EQ(canSettings.bitrateIndex, c.bitrateSelection);
+        EXPECT_EQ(libraryState.setupDialog.bitrateIndex, c.bitrateSelection);
     }
 }
 
 struct OkCase {
     const char* name;
-    CanSettings before;
+    DialogState before;
     std::vector<Actions> actions;
-    CanSettings after;
+    DialogState after;
 };
 
 TEST_F(SetupDialog, OkTakesTheValuesBack)
@@ -267,8 +287,8 @@ TEST_F(SetupDialog, OkTakesTheValuesBack)
     };
     for (const OkCase& c : cases) {
         SCOPED_TRACE(c.name);
-        canSettings = c.before;
-        driverConnection = DriverConnection{};
+        restore(c.before);
+        libraryState.connection = DriverConnection{};
         Session session;
         const Actions all = [&c](InMemoryDialog& dialog) {
             for (const Actions& action : c.actions) {
@@ -276,7 +296,7 @@ TEST_F(SetupDialog, OkTakesTheValuesBack)
             }
         };
         EXPECT_EQ(runDialog(session, all, kOk), 1);
-        EXPECT_EQ(fields(canSettings), fields(c.after));
+        EXPECT_EQ(fields(current()), fields(c.after));
     }
 }
 
@@ -300,7 +320,7 @@ TEST_F(SetupDialog, OkWithoutChangeRestartsAndSavesAllSixKeys)
     EXPECT_EQ(readSettingsFile(), kDefaultFile);
     EXPECT_TRUE(boxes.empty());
     // Never brought up before, the channel is up once the dialog has closed.
-    EXPECT_TRUE(driverConnection.initialised);
+    EXPECT_TRUE(libraryState.connection.initialised);
     EXPECT_EQ(simActiveChannels(0), 0x4u);
 }
 
@@ -343,7 +363,7 @@ TEST_F(SetupDialog, OkRestartsARunningChannelWithTheNewValues)
 
 TEST_F(SetupDialog, CancelRestartsNothingAndWritesNothing)
 {
-    canSettings = settings(2, 250, 4, 0x7FF, 0x100, 0x1000, 0x2000);
+    restore(settings(2, 250, 4, 0x7FF, 0x100, 0x1000, 0x2000));
     Session session;
     const Actions change = [](InMemoryDialog& dialog) {
         dialog.selectListEntry(IDC_CHANNEL_INDEX, 0);
@@ -358,13 +378,13 @@ TEST_F(SetupDialog, CancelRestartsNothingAndWritesNothing)
     EXPECT_FALSE(std::filesystem::exists(settingsFile()));
     EXPECT_TRUE(boxes.empty());
     // Only the index the opening found for 250 remains.
-    EXPECT_EQ(fields(canSettings), fields(settings(2, 250, 6, 0x7FF, 0x100, 0x1000, 0x2000)));
+    EXPECT_EQ(fields(current()), fields(settings(2, 250, 6, 0x7FF, 0x100, 0x1000, 0x2000)));
 }
 
 TEST_F(SetupDialog, OtherCommandsDoNothing)
 {
     Session session;
-    host::setDialogUser([&](InMemoryDialog& dialog) {
+    host::SetDialogUser([&](InMemoryDialog& dialog) {
         dialog.type(IDC_GLOBAL_MASK_STD, "7FF");
         for (const std::int32_t command : {0, 3, IDC_CHANNEL_INDEX, IDC_GLOBAL_MASK_STD}) {
             dialog.press(command);
@@ -374,7 +394,7 @@ TEST_F(SetupDialog, OtherCommandsDoNothing)
     });
     EXPECT_EQ(CAN_InterfaceSetup(nullptr), 1);
     EXPECT_TRUE(calls().empty());
-    EXPECT_EQ(canSettings.globalMaskStd, 0);
+    EXPECT_EQ(libraryState.settings.globalMaskStd, 0);
 }
 
 struct FailingRestart {
@@ -391,7 +411,7 @@ TEST_F(SetupDialog, FailingRestartShowsTheBoxesOwnedByTheDialogAndKeepsTheFile)
     const FailingRestart cases[] = {
         {"refused activation",
          SIM_ACTIVATE,
-         SIM_PORT_IS_OFFLINE,
+         NCD_PORT_IS_OFFLINE,
          0,
          {"Could not ActivateChannel\n Reason: PORT_IS_OFFLINE (e.g. CANCAB not connected) "
           "(code 113) !",
@@ -410,8 +430,8 @@ TEST_F(SetupDialog, FailingRestartShowsTheBoxesOwnedByTheDialogAndKeepsTheFile)
         simSetStatus(c.op, c.status);
         boxes.clear();
         writeSettingsFile(before);
-        canSettings = settings(25, 100, 4);
-        driverConnection = DriverConnection{};
+        restore(settings(25, 100, 4));
+        libraryState.connection = DriverConnection{};
         Session session;
         const Actions change = [&c](InMemoryDialog& dialog) {
             if (c.channel >= 0) {
@@ -430,15 +450,15 @@ TEST_F(SetupDialog, FailingRestartShowsTheBoxesOwnedByTheDialogAndKeepsTheFile)
         }
         EXPECT_EQ(texts, c.texts);
         const std::int32_t channel = c.channel >= 0 ? c.channel : 25;
-        EXPECT_EQ(fields(canSettings), fields(settings(channel, 250, 6, 0x7FF)));
+        EXPECT_EQ(fields(current()), fields(settings(channel, 250, 6, 0x7FF)));
         EXPECT_EQ(readSettingsFile(), before);
-        EXPECT_FALSE(driverConnection.initialised);
+        EXPECT_FALSE(libraryState.connection.initialised);
     }
 }
 
 TEST_F(SetupDialog, StatusBoxesOutsideTheDialogHaveNoOwnerAgain)
 {
-    simSetStatus(SIM_ACTIVATE, SIM_PORT_IS_OFFLINE);
+    simSetStatus(SIM_ACTIVATE, NCD_PORT_IS_OFFLINE);
     Session session;
     runDialog(session, {}, kOk);
     ASSERT_EQ(boxes.size(), 2u);
@@ -451,7 +471,7 @@ TEST_F(SetupDialog, StatusBoxesOutsideTheDialogHaveNoOwnerAgain)
 
 TEST_F(SetupDialog, InformationNamesTheChosenChannelAfterAFailedRestart)
 {
-    simSetStatus(SIM_SET_BITRATE, SIM_WRONG_PARAMETER);
+    simSetStatus(SIM_SET_BITRATE, NCD_WRONG_PARAMETER);
     Session session;
     runDialog(session, pick(IDC_CHANNEL_INDEX, 6), kOk);
     CanDllInfo info{};

@@ -9,7 +9,7 @@ namespace morvantis::testing {
 namespace {
 
 constexpr AcceptanceFilter kAllStandard{0, 0};
-constexpr AcceptanceFilter kAllExtended{kExtendedId, kExtendedId};
+constexpr AcceptanceFilter kAllExtended{NCD_EXTENDED_ID, NCD_EXTENDED_ID};
 
 class SimBus : public LibraryTest {
 protected:
@@ -90,7 +90,7 @@ TEST_F(SimBus, AFrameReachesEveryOtherPortOnTheBus)
     }
     EXPECT_EQ(simQueuedEvents(sender), 0);
     EXPECT_EQ(simQueuedEvents(offBus), 0);
-    EXPECT_EQ(send(offBus, 0x10, 0x123), SIM_PORT_IS_OFFLINE);
+    EXPECT_EQ(send(offBus, 0x10, 0x123), NCD_PORT_IS_OFFLINE);
 }
 
 TEST_F(SimBus, EachKindOfIdentifierPassesItsOwnFilter)

@@ -21,7 +21,7 @@ using Event = morvantis::DriverEvent;
 constexpr uint8_t kReceived = morvantis::kEventReceived;
 constexpr uint8_t kTransmit = morvantis::kEventTransmit;
 constexpr uint8_t kRemote = morvantis::kFlagRemote;
-constexpr uint32_t kExtended = morvantis::kExtendedId;
+constexpr uint32_t kExtended = NCD_EXTENDED_ID;
 
 // The library's default channel, "LAPcan(II) C1 S1", is the bench's third.
 constexpr uint32_t kLibraryChannel = 1u << 2;

@@ -400,7 +400,7 @@ TEST(FailingRestartShowsBothBoxesOwnedByTheDialogAndKeepsTheFile)
     const char* settings = "[MORVANTIS]\r\nCHANNEL_INDEX=2\r\nBITRATE=100\r\n";
     enterWorkDirectory(settings);
     simReset();
-    simSetStatus(SIM_ACTIVATE, SIM_PORT_IS_OFFLINE);
+    simSetStatus(SIM_ACTIVATE, NCD_PORT_IS_OFFLINE);
     harness::Library library;
     HWND dialog = nullptr;
     std::vector<SeenBox> boxes;

@@ -3,7 +3,7 @@
 // settings file's writes fail.
 #pragma once
 
-#include "setup/dialog_controls.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,12 +21,14 @@ struct MessageBoxCall {
 
 // Receives every message box; the default prints it to standard error.
 using MessageBoxHandler = std::function<void(const MessageBoxCall&)>;
-void setMessageBoxHandler(MessageBoxHandler handler);
+void SetMessageBoxHandler(MessageBoxHandler handler);
 
 // An in-memory dialog: edits hold texts, lists hold entries and a
 // selection, as the platform's controls would.
 class InMemoryDialog final : public DialogControls {
 public:
+    explicit InMemoryDialog(const platform::DialogHandlers& handlers) : handlers_(handlers) {}
+
     struct List {
         std::vector<std::string> entries;
         std::int32_t selection = -1;
@@ -52,19 +54,24 @@ public:
     std::int32_t result() const { return result_; }
 
 private:
+    const platform::DialogHandlers& handlers_;
     std::map<int, std::string> texts_;
     std::map<int, List> lists_;
     bool ended_ = false;
     std::int32_t result_ = 0;
 };
 
-// Plays the user of the setup dialog: called once the dialog has opened,
-// it works the controls until the dialog has ended. With no user set the
-// dialog cannot be shown and the setup returns -1.
+// Plays the user of modal dialogs: called once a dialog has opened, it
+// works the controls until the dialog has ended. With no user set a dialog
+// cannot be shown and RunModalDialog returns -1.
 using DialogUser = std::function<void(InMemoryDialog&)>;
-void setDialogUser(DialogUser user);
+void SetDialogUser(DialogUser user);
 
 // While set, every write to a settings file fails and leaves it untouched.
-void failProfileWrites(bool fail);
+void FailProfileWrites(bool fail);
+
+// Back to the port as at load: boxes to standard error, no dialog user,
+// writes that work.
+void ResetHostPort();
 
 } // namespace morvantis::host

@@ -178,7 +178,7 @@ void IniText::set(std::string_view section, std::string_view key, std::string_vi
     text_.insert(at, added);
 }
 
-std::optional<std::string> readFile(const std::string& path)
+std::optional<std::string> ReadTextFile(const std::string& path)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
@@ -200,7 +200,7 @@ std::optional<std::string> readFile(const std::string& path)
     return content;
 }
 
-bool replaceFile(const std::string& path, const std::string& text)
+bool ReplaceTextFile(const std::string& path, const std::string& text)
 {
     const std::string temporary = path + ".new~";
     std::FILE* file = std::fopen(temporary.c_str(), "wb");

@@ -42,10 +42,10 @@ private:
 };
 
 // Reads the whole file; nothing when it cannot be read.
-std::optional<std::string> readFile(const std::string& path);
+std::optional<std::string> ReadTextFile(const std::string& path);
 
 // Replaces the file with `text` through a temporary file and a rename, so
 // that a write that fails leaves the old file as it was. False on failure.
-bool replaceFile(const std::string& path, const std::string& text);
+bool ReplaceTextFile(const std::string& path, const std::string& text);
 
 } // namespace morvantis::host

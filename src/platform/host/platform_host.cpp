@@ -5,7 +5,6 @@
 
 #include "platform/host/host_port.h"
 #include "platform/host/ini_file.h"
-#include "setup/setup_dialog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,9 +20,13 @@ void printMessageBox(const MessageBoxCall& call)
     std::fprintf(stderr, "[%s] %s\n", call.caption.c_str(), call.text.c_str());
 }
 
-MessageBoxHandler messageBoxHandler = printMessageBox;
-DialogUser dialogUser;
-bool profileWritesFail = false;
+// The port's hooks, as tests and tools set them.
+struct Hooks {
+    MessageBoxHandler messageBoxHandler = printMessageBox;
+    DialogUser dialogUser;
+    bool profileWritesFail = false;
+};
+Hooks hooks;
 
 // Windows names use backslashes; here they separate directories too.
 std::string hostPath(const char* path)
@@ -50,19 +53,24 @@ void copyTruncated(const std::string& text, char* buffer, std::size_t size)
 
 } // namespace
 
-void setMessageBoxHandler(MessageBoxHandler handler)
+void SetMessageBoxHandler(MessageBoxHandler handler)
 {
-    messageBoxHandler = handler ? std::move(handler) : MessageBoxHandler(printMessageBox);
+    hooks.messageBoxHandler = handler ? std::move(handler) : MessageBoxHandler(printMessageBox);
 }
 
-void setDialogUser(DialogUser user)
+void SetDialogUser(DialogUser user)
 {
-    dialogUser = std::move(user);
+    hooks.dialogUser = std::move(user);
 }
 
-void failProfileWrites(bool fail)
+void FailProfileWrites(bool fail)
 {
-    profileWritesFail = fail;
+    hooks.profileWritesFail = fail;
+}
+
+void ResetHostPort()
+{
+    hooks = Hooks{};
 }
 
 void InMemoryDialog::setText(int id, const char* text)
@@ -105,14 +113,14 @@ void InMemoryDialog::endDialog(std::int32_t result)
 
 void InMemoryDialog::press(std::int32_t command)
 {
-    HandleSetupCommand(*this, command);
+    handlers_.command(*this, command);
 }
 
 } // namespace morvantis::host
 
 namespace morvantis::platform {
 
-bool searchPath(const char* fileName, char (&path)[kMaxPath])
+bool FindFile(const char* fileName, char (&path)[kMaxPath])
 {
     std::error_code error;
     const std::filesystem::path found = host::hostPath(fileName);
@@ -127,46 +135,47 @@ bool searchPath(const char* fileName, char (&path)[kMaxPath])
     return true;
 }
 
-void readProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
-                       std::size_t size, const char* path)
+void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
+                      std::size_t size, const char* path)
 {
     std::optional<std::string> value;
-    if (const auto text = host::readFile(host::hostPath(path))) {
+    if (const auto text = host::ReadTextFile(host::hostPath(path))) {
         value = host::IniText(*text).get(section, key);
     }
     host::copyTruncated(value ? *value : std::string(defaultText), buffer, size);
 }
 
-void writeProfileString(const char* section, const char* key, const char* value, const char* path)
+void WriteProfileValue(const char* section, const char* key, const char* value, const char* path)
 {
-    if (host::profileWritesFail) {
+    if (host::hooks.profileWritesFail) {
         return;
     }
     const std::string file = host::hostPath(path);
     std::error_code error;
     const bool exists = std::filesystem::exists(file, error);
-    const std::optional<std::string> text = host::readFile(file);
+    const std::optional<std::string> text = host::ReadTextFile(file);
     if (exists && !text) {
         return; // there, but not readable: rewriting it would lose the rest
     }
     host::IniText ini(text.value_or(std::string()));
     ini.set(section, key, value);
-    host::replaceFile(file, ini.text());
+    host::ReplaceTextFile(file, ini.text());
 }
 
-void messageBox(void* owner, const char* text, const char* caption)
+void ShowMessageBox(void* owner, const char* text, const char* caption)
 {
-    host::messageBoxHandler(host::MessageBoxCall{owner, text, caption});
+    host::hooks.messageBoxHandler(host::MessageBoxCall{owner, text, caption});
 }
 
-std::int32_t runSetupDialog(void* /*owner*/)
+std::int32_t RunModalDialog(void* /*module*/, void* /*owner*/, const char* /*templateName*/,
+                            const DialogHandlers& handlers)
 {
-    if (!host::dialogUser) {
+    if (!host::hooks.dialogUser) {
         return -1;
     }
-    host::InMemoryDialog dialog;
-    InitSetupDialog(dialog);
-    host::dialogUser(dialog);
+    host::InMemoryDialog dialog(handlers);
+    handlers.init(dialog);
+    host::hooks.dialogUser(dialog);
     return dialog.ended() ? dialog.result() : -1;
 }
 

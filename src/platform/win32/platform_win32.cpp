@@ -1,35 +1,30 @@
 // The platform as Windows provides it: profile functions for the settings
-// file, message boxes, and the setup dialog as a real modal dialog.
+// file, message boxes, and modal dialogs from the module's templates.
 #include "platform/platform.h"
-
-#include "api/module_state.h"
-#include "resources/resource_ids.h"
-#include "setup/dialog_controls.h"
-#include "setup/setup_dialog.h"
 
 #include <windows.h>
 
 namespace morvantis::platform {
 
-bool searchPath(const char* fileName, char (&path)[kMaxPath])
+bool FindFile(const char* fileName, char (&path)[kMaxPath])
 {
     const DWORD length = SearchPathA(nullptr, fileName, nullptr, kMaxPath, path, nullptr);
     // A result of kMaxPath or more is the size the path would need.
     return length != 0 && length < kMaxPath;
 }
 
-void readProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
-                       std::size_t size, const char* path)
+void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
+                      std::size_t size, const char* path)
 {
     GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size), path);
 }
 
-void writeProfileString(const char* section, const char* key, const char* value, const char* path)
+void WriteProfileValue(const char* section, const char* key, const char* value, const char* path)
 {
     WritePrivateProfileStringA(section, key, value, path);
 }
 
-void messageBox(void* owner, const char* text, const char* caption)
+void ShowMessageBox(void* owner, const char* text, const char* caption)
 {
     MessageBoxA(static_cast<HWND>(owner), text, caption, MB_OK);
 }
@@ -77,27 +72,32 @@ private:
     HWND dialog_;
 };
 
-INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/)
+// The handlers travel with the dialog: DialogBoxParamA hands them to
+// WM_INITDIALOG, which keeps them in the dialog's user data.
+INT_PTR CALLBACK ModalDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Win32DialogControls controls(dialog);
-    switch (message) {
-    case WM_INITDIALOG:
-        return InitSetupDialog(controls);
-    case WM_COMMAND:
-        HandleSetupCommand(controls, LOWORD(wParam));
-        return 0;
-    default:
-        return 0;
+    if (message == WM_INITDIALOG) {
+        const auto* handlers = reinterpret_cast<const DialogHandlers*>(lParam);
+        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+        return handlers->init(controls);
     }
+    const auto* handlers =
+        reinterpret_cast<const DialogHandlers*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (message == WM_COMMAND && handlers != nullptr) {
+        handlers->command(controls, LOWORD(wParam));
+    }
+    return 0;
 }
 
 } // namespace
 
-std::int32_t runSetupDialog(void* owner)
+std::int32_t RunModalDialog(void* module, void* owner, const char* templateName,
+                            const DialogHandlers& handlers)
 {
-    return static_cast<std::int32_t>(
-        DialogBoxParamA(static_cast<HINSTANCE>(driverConnection.moduleHandle), SETUP_DIALOG_NAME,
-                        static_cast<HWND>(owner), SetupDialogProc, 0));
+    return static_cast<std::int32_t>(DialogBoxParamA(static_cast<HINSTANCE>(module), templateName,
+                                                     static_cast<HWND>(owner), ModalDialogProc,
+                                                     reinterpret_cast<LPARAM>(&handlers)));
 }
 
 } // namespace morvantis::platform

@@ -1,4 +1,4 @@
-// The simulated bench behind the driver operations: every catalogue channel
+// The simulated bus behind the driver operations: every catalogue channel
 // exists, each its own mask bit, and all share one bus. A frame sent on one
 // port is received by every other port with an active channel whose
 // acceptance filter passes it.
@@ -18,9 +18,9 @@ using morvantis::AcceptanceFilter;
 using morvantis::DriverEvent;
 using Status = std::uint16_t;
 
-class Bench {
+class SimBus {
 public:
-    Bench();
+    SimBus();
     void reset();
 
     Status openDriver();
@@ -123,6 +123,6 @@ private:
     std::int32_t callCount_ = 0;
 };
 
-Bench& bench();
+SimBus& TheBus();
 
 } // namespace sim

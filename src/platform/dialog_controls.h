@@ -1,4 +1,4 @@
-// The controls of an open setup dialog, as the dialog logic uses them. The
+// The controls of an open modal dialog, as the dialog logic uses them. The
 // win32 port implements this over a real dialog window, the host port over
 // an in-memory model.
 #pragma once

@@ -1,4 +1,4 @@
-#include "bench.h"
+#include "sim_bus.h"
 
 #include "driver/channel_catalogue.h"
 
@@ -10,11 +10,9 @@ namespace {
 
 using morvantis::kEventReceived;
 using morvantis::kEventTransmit;
-using morvantis::kExtendedId;
 using morvantis::kFlagOverrun;
 using morvantis::kFlagRemote;
 
-constexpr Status kOk = 0;
 constexpr std::int32_t kMaxBitrate = 1000000;
 
 // An argument as the call log holds it.
@@ -30,18 +28,18 @@ bool passes(const AcceptanceFilter& filter, std::uint32_t id)
 
 } // namespace
 
-Bench& bench()
+SimBus& TheBus()
 {
-    static Bench instance;
+    static SimBus instance;
     return instance;
 }
 
-Bench::Bench()
+SimBus::SimBus()
 {
     reset();
 }
 
-void Bench::reset()
+void SimBus::reset()
 {
     // One channel per catalogue entry, in catalogue order.
     channelCount_ = 0;
@@ -66,7 +64,7 @@ void Bench::reset()
     callCount_ = 0;
 }
 
-SimCall* Bench::log(SimOp op, std::initializer_list<std::uint32_t> args)
+SimCall* SimBus::log(SimOp op, std::initializer_list<std::uint32_t> args)
 {
     if (!logging_ || callCount_ >= kMaxLog) {
         return nullptr;
@@ -78,7 +76,7 @@ SimCall* Bench::log(SimOp op, std::initializer_list<std::uint32_t> args)
     return &entry;
 }
 
-Status Bench::done(SimCall* entry, Status status)
+Status SimBus::done(SimCall* entry, Status status)
 {
     if (entry != nullptr) {
         entry->result = status;
@@ -86,24 +84,24 @@ Status Bench::done(SimCall* entry, Status status)
     return status;
 }
 
-Status Bench::checkChannels(SimOp op, std::int32_t handle, std::uint32_t mask,
-                            std::uint32_t Port::*allowed, Port*& p)
+Status SimBus::checkChannels(SimOp op, std::int32_t handle, std::uint32_t mask,
+                             std::uint32_t Port::*allowed, Port*& p)
 {
     const Status status = scripted(op);
     p = port(handle);
-    if (status != kOk) {
+    if (status != NCD_SUCCESS) {
         return status;
     }
     if (p == nullptr) {
-        return SIM_INVALID_PORT;
+        return NCD_INVALID_PORT;
     }
     if (mask == 0) {
-        return SIM_WRONG_PARAMETER;
+        return NCD_WRONG_PARAMETER;
     }
-    return (mask & ~(p->*allowed)) != 0 ? SIM_INVALID_ACCESS : kOk;
+    return (mask & ~(p->*allowed)) != 0 ? NCD_INVALID_ACCESS : NCD_SUCCESS;
 }
 
-bool Bench::call(std::int32_t index, SimCall& out) const
+bool SimBus::call(std::int32_t index, SimCall& out) const
 {
     if (index < 0 || index >= callCount_) {
         return false;
@@ -112,7 +110,7 @@ bool Bench::call(std::int32_t index, SimCall& out) const
     return true;
 }
 
-Bench::Port* Bench::port(std::int32_t handle)
+SimBus::Port* SimBus::port(std::int32_t handle)
 {
     if (handle < 0 || handle >= kMaxPorts || !ports_[static_cast<std::size_t>(handle)].open) {
         return nullptr;
@@ -120,12 +118,12 @@ Bench::Port* Bench::port(std::int32_t handle)
     return &ports_[static_cast<std::size_t>(handle)];
 }
 
-const Bench::Port* Bench::port(std::int32_t handle) const
+const SimBus::Port* SimBus::port(std::int32_t handle) const
 {
-    return const_cast<Bench*>(this)->port(handle);
+    return const_cast<SimBus*>(this)->port(handle);
 }
 
-std::uint32_t Bench::allChannels() const
+std::uint32_t SimBus::allChannels() const
 {
     std::uint32_t mask = 0;
     for (int i = 0; i < channelCount_; ++i) {
@@ -134,21 +132,21 @@ std::uint32_t Bench::allChannels() const
     return mask;
 }
 
-Status Bench::openDriver()
+Status SimBus::openDriver()
 {
     SimCall* entry = log(SIM_OPEN_DRIVER);
     const Status status = scripted(SIM_OPEN_DRIVER);
-    if (status == kOk) {
+    if (status == NCD_SUCCESS) {
         ++driverOpen_;
     }
     return done(entry, status);
 }
 
-Status Bench::closeDriver()
+Status SimBus::closeDriver()
 {
     SimCall* entry = log(SIM_CLOSE_DRIVER);
     const Status status = scripted(SIM_CLOSE_DRIVER);
-    if (status == kOk && driverOpen_ > 0 && --driverOpen_ == 0) {
+    if (status == NCD_SUCCESS && driverOpen_ > 0 && --driverOpen_ == 0) {
         // The last user is gone: the driver closes what is left open.
         for (std::int32_t handle = 0; handle < kMaxPorts; ++handle) {
             releasePort(handle);
@@ -157,7 +155,7 @@ Status Bench::closeDriver()
     return done(entry, status);
 }
 
-std::uint32_t Bench::getChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel)
+std::uint32_t SimBus::getChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel)
 {
     SimCall* entry = log(SIM_GET_CHANNEL_MASK, {arg(type), arg(index), arg(channel)});
     std::uint32_t mask = 0;
@@ -174,8 +172,8 @@ std::uint32_t Bench::getChannelMask(std::int32_t type, std::int32_t index, std::
     return mask;
 }
 
-std::uint32_t Bench::createPort(std::int32_t handle, std::uint32_t access, std::uint32_t init,
-                                std::int32_t queueSize)
+std::uint32_t SimBus::createPort(std::int32_t handle, std::uint32_t access, std::uint32_t init,
+                                 std::int32_t queueSize)
 {
     Port& p = ports_[static_cast<std::size_t>(handle)];
     p = Port{};
@@ -193,8 +191,8 @@ std::uint32_t Bench::createPort(std::int32_t handle, std::uint32_t access, std::
     return p.init;
 }
 
-Status Bench::openPort(std::int32_t* handle, const char* name, std::uint32_t access,
-                       std::uint32_t init, std::uint32_t* permission, std::int32_t queueSize)
+Status SimBus::openPort(std::int32_t* handle, const char* name, std::uint32_t access,
+                        std::uint32_t init, std::uint32_t* permission, std::int32_t queueSize)
 {
     SimCall* entry = log(SIM_OPEN_PORT, {0, access, init, 0, arg(queueSize)});
     Status status = scripted(SIM_OPEN_PORT);
@@ -209,19 +207,19 @@ Status Bench::openPort(std::int32_t* handle, const char* name, std::uint32_t acc
             createPort(given, access, granted, std::clamp(queueSize, 1, kMaxQueue));
             ports_[static_cast<std::size_t>(given)].init = granted;
         }
-    } else if (status != kOk) {
+    } else if (status != NCD_SUCCESS) {
         // Scripted refusal: nothing opened.
     } else if (handle == nullptr || permission == nullptr || name == nullptr || queueSize <= 0 ||
                queueSize > kMaxQueue || access == 0) {
-        status = SIM_WRONG_PARAMETER;
+        status = NCD_WRONG_PARAMETER;
     } else if ((access & ~allChannels()) != 0) {
-        status = SIM_INVALID_CHAN_INDEX;
+        status = NCD_INVALID_CHAN_INDEX;
     } else {
-        status = SIM_PORT_NOT_OPENED;
+        status = NCD_PORT_NOT_OPENED;
         for (std::int32_t h = 0; h < kMaxPorts; ++h) {
             if (!ports_[static_cast<std::size_t>(h)].open) {
                 granted = createPort(h, access, init, queueSize);
-                status = kOk;
+                status = NCD_SUCCESS;
                 given = h;
                 break;
             }
@@ -245,20 +243,20 @@ Status Bench::openPort(std::int32_t* handle, const char* name, std::uint32_t acc
     return done(entry, status);
 }
 
-Status Bench::closePort(std::int32_t handle)
+Status SimBus::closePort(std::int32_t handle)
 {
     SimCall* entry = log(SIM_CLOSE_PORT, {arg(handle)});
     Status status = scripted(SIM_CLOSE_PORT);
-    if (status == kOk && port(handle) == nullptr) {
-        status = SIM_INVALID_PORT;
+    if (status == NCD_SUCCESS && port(handle) == nullptr) {
+        status = NCD_INVALID_PORT;
     }
-    if (status == kOk) {
+    if (status == NCD_SUCCESS) {
         releasePort(handle);
     }
     return done(entry, status);
 }
 
-void Bench::releasePort(std::int32_t handle)
+void SimBus::releasePort(std::int32_t handle)
 {
     for (int i = 0; i < channelCount_; ++i) {
         Channel& c = channels_[static_cast<std::size_t>(i)];
@@ -269,15 +267,15 @@ void Bench::releasePort(std::int32_t handle)
     ports_[static_cast<std::size_t>(handle)] = Port{};
 }
 
-Status Bench::setBitrate(std::int32_t handle, std::uint32_t mask, std::int32_t bitrate)
+Status SimBus::setBitrate(std::int32_t handle, std::uint32_t mask, std::int32_t bitrate)
 {
     SimCall* entry = log(SIM_SET_BITRATE, {arg(handle), mask, arg(bitrate)});
     Port* p = nullptr;
     Status status = checkChannels(SIM_SET_BITRATE, handle, mask, &Port::init, p);
-    if (status == kOk && (bitrate <= 0 || bitrate > kMaxBitrate)) {
-        status = SIM_WRONG_PARAMETER;
+    if (status == NCD_SUCCESS && (bitrate <= 0 || bitrate > kMaxBitrate)) {
+        status = NCD_WRONG_PARAMETER;
     }
-    if (status == kOk) {
+    if (status == NCD_SUCCESS) {
         for (int i = 0; i < channelCount_; ++i) {
             Channel& c = channels_[static_cast<std::size_t>(i)];
             if ((c.mask & mask) != 0) {
@@ -288,52 +286,53 @@ Status Bench::setBitrate(std::int32_t handle, std::uint32_t mask, std::int32_t b
     return done(entry, status);
 }
 
-Status Bench::setOutput(std::int32_t handle, std::uint32_t mask, std::int32_t mode)
+Status SimBus::setOutput(std::int32_t handle, std::uint32_t mask, std::int32_t mode)
 {
     SimCall* entry = log(SIM_SET_OUTPUT, {arg(handle), mask, arg(mode)});
     Port* p = nullptr;
     Status status = checkChannels(SIM_SET_OUTPUT, handle, mask, &Port::init, p);
-    if (status == kOk && (mode < 0 || mode > 1)) { // silent or normal
-        status = SIM_WRONG_PARAMETER;
+    if (status == NCD_SUCCESS && (mode < 0 || mode > 1)) { // silent or normal
+        status = NCD_WRONG_PARAMETER;
     }
     return done(entry, status);
 }
 
-Status Bench::setAcceptance(std::int32_t handle, std::uint32_t mask, const AcceptanceFilter* filter)
+Status SimBus::setAcceptance(std::int32_t handle, std::uint32_t mask,
+                             const AcceptanceFilter* filter)
 {
     SimCall* entry = log(SIM_SET_ACCEPTANCE,
                          {arg(handle), mask, filter ? filter->code : 0, filter ? filter->mask : 0});
     Port* p = nullptr;
     Status status = checkChannels(SIM_SET_ACCEPTANCE, handle, mask, &Port::access, p);
-    if (status == kOk &&
-        (filter == nullptr || ((filter->code ^ filter->mask) & kExtendedId) != 0)) {
-        status = SIM_WRONG_PARAMETER; // code and mask disagree on the kind
+    if (status == NCD_SUCCESS &&
+        (filter == nullptr || ((filter->code ^ filter->mask) & NCD_EXTENDED_ID) != 0)) {
+        status = NCD_WRONG_PARAMETER; // code and mask disagree on the kind
     }
-    if (status == kOk) {
-        ((filter->mask & kExtendedId) != 0 ? p->extended : p->standard) = *filter;
+    if (status == NCD_SUCCESS) {
+        ((filter->mask & NCD_EXTENDED_ID) != 0 ? p->extended : p->standard) = *filter;
     }
     return done(entry, status);
 }
 
-Status Bench::setMode(std::int32_t handle, std::uint32_t mask, std::int32_t tx, std::int32_t txrq)
+Status SimBus::setMode(std::int32_t handle, std::uint32_t mask, std::int32_t tx, std::int32_t txrq)
 {
     SimCall* entry = log(SIM_SET_MODE, {arg(handle), mask, arg(tx), arg(txrq)});
     Port* p = nullptr;
     return done(entry, checkChannels(SIM_SET_MODE, handle, mask, &Port::access, p));
 }
 
-Status Bench::activate(std::int32_t handle, std::uint32_t mask)
+Status SimBus::activate(std::int32_t handle, std::uint32_t mask)
 {
     SimCall* entry = log(SIM_ACTIVATE, {arg(handle), mask});
     Port* p = nullptr;
     const Status status = checkChannels(SIM_ACTIVATE, handle, mask, &Port::access, p);
-    if (status == kOk) {
+    if (status == NCD_SUCCESS) {
         p->active |= mask;
     }
     return done(entry, status);
 }
 
-void Bench::enqueue(Port& p, const DriverEvent& event)
+void SimBus::enqueue(Port& p, const DriverEvent& event)
 {
     if (p.count == p.queue.size()) {
         p.overrun = true;
@@ -343,22 +342,22 @@ void Bench::enqueue(Port& p, const DriverEvent& event)
     ++p.count;
 }
 
-Status Bench::receive(std::int32_t handle, DriverEvent** event)
+Status SimBus::receive(std::int32_t handle, DriverEvent** event)
 {
     SimCall* entry = log(SIM_RECEIVE, {arg(handle)});
     Status status = scripted(SIM_RECEIVE);
     Port* p = port(handle);
-    if (status != kOk) {
+    if (status != NCD_SUCCESS) {
     } else if (receiveNothing_) {
         if (event != nullptr) {
             *event = nullptr;
         }
     } else if (p == nullptr) {
-        status = SIM_INVALID_PORT;
+        status = NCD_INVALID_PORT;
     } else if (event == nullptr) {
-        status = SIM_WRONG_PARAMETER;
+        status = NCD_WRONG_PARAMETER;
     } else if (p->count == 0) {
-        status = SIM_QUEUE_IS_EMPTY;
+        status = NCD_QUEUE_IS_EMPTY;
     } else {
         p->delivered = p->queue[p->head];
         p->head = (p->head + 1) % p->queue.size();
@@ -375,7 +374,7 @@ Status Bench::receive(std::int32_t handle, DriverEvent** event)
     return done(entry, status);
 }
 
-Status Bench::transmit(std::int32_t handle, std::uint32_t mask, const DriverEvent* event)
+Status SimBus::transmit(std::int32_t handle, std::uint32_t mask, const DriverEvent* event)
 {
     SimCall* entry = log(SIM_TRANSMIT, {arg(handle), mask});
     if (entry != nullptr && event != nullptr) {
@@ -383,20 +382,21 @@ Status Bench::transmit(std::int32_t handle, std::uint32_t mask, const DriverEven
     }
     Port* sender = nullptr;
     Status status = checkChannels(SIM_TRANSMIT, handle, mask, &Port::access, sender);
-    if (status == kOk && (event == nullptr || event->tag != kEventTransmit || event->length > 8)) {
-        status = SIM_WRONG_PARAMETER;
+    if (status == NCD_SUCCESS &&
+        (event == nullptr || event->tag != kEventTransmit || event->length > 8)) {
+        status = NCD_WRONG_PARAMETER;
     }
-    if (status == kOk && (mask & ~sender->active) != 0) {
-        status = SIM_PORT_IS_OFFLINE;
+    if (status == NCD_SUCCESS && (mask & ~sender->active) != 0) {
+        status = NCD_PORT_IS_OFFLINE;
     }
-    if (status == kOk) {
+    if (status == NCD_SUCCESS) {
         DriverEvent frame{};
         frame.tag = kEventReceived;
         frame.id = event->id;
         frame.flags = event->flags & kFlagRemote;
         frame.length = event->length;
         std::memcpy(frame.data, event->data, sizeof frame.data);
-        const bool extended = (frame.id & kExtendedId) != 0;
+        const bool extended = (frame.id & NCD_EXTENDED_ID) != 0;
         for (Port& receiver : ports_) {
             if (&receiver == sender || !receiver.open || receiver.active == 0) {
                 continue;
@@ -409,7 +409,7 @@ Status Bench::transmit(std::int32_t handle, std::uint32_t mask, const DriverEven
     return done(entry, status);
 }
 
-void Bench::setStatus(std::int32_t op, Status status, std::int32_t after)
+void SimBus::setStatus(std::int32_t op, Status status, std::int32_t after)
 {
     if (op >= 0 && op < SIM_OP_COUNT) {
         scripted_[static_cast<std::size_t>(op)] = status;
@@ -417,18 +417,18 @@ void Bench::setStatus(std::int32_t op, Status status, std::int32_t after)
     }
 }
 
-Status Bench::scripted(SimOp op)
+Status SimBus::scripted(SimOp op)
 {
     std::int32_t& delay = scriptDelay_[static_cast<std::size_t>(op)];
     if (delay > 0) {
         --delay;
-        return kOk;
+        return NCD_SUCCESS;
     }
     return scripted_[static_cast<std::size_t>(op)];
 }
 
-void Bench::setChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel,
-                           std::uint32_t mask)
+void SimBus::setChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel,
+                            std::uint32_t mask)
 {
     for (int i = 0; i < channelCount_; ++i) {
         Channel& c = channels_[static_cast<std::size_t>(i)];
@@ -443,40 +443,40 @@ void Bench::setChannelMask(std::int32_t type, std::int32_t index, std::int32_t c
     }
 }
 
-void Bench::scriptOpenPort(Status status, std::int32_t handle, std::uint32_t permission)
+void SimBus::scriptOpenPort(Status status, std::int32_t handle, std::uint32_t permission)
 {
     openScript_ = OpenPortScript{true, status, handle, permission};
 }
 
-Status Bench::inject(std::int32_t handle, const DriverEvent& event)
+Status SimBus::inject(std::int32_t handle, const DriverEvent& event)
 {
     Port* p = port(handle);
     if (p == nullptr) {
-        return SIM_INVALID_PORT;
+        return NCD_INVALID_PORT;
     }
     enqueue(*p, event);
-    return kOk;
+    return NCD_SUCCESS;
 }
 
-std::int32_t Bench::openPortCount() const
+std::int32_t SimBus::openPortCount() const
 {
     return static_cast<std::int32_t>(
         std::count_if(ports_.begin(), ports_.end(), [](const Port& p) { return p.open; }));
 }
 
-std::int32_t Bench::queuedEvents(std::int32_t handle) const
+std::int32_t SimBus::queuedEvents(std::int32_t handle) const
 {
     const Port* p = port(handle);
     return p != nullptr ? static_cast<std::int32_t>(p->count) : -1;
 }
 
-std::uint32_t Bench::activeChannels(std::int32_t handle) const
+std::uint32_t SimBus::activeChannels(std::int32_t handle) const
 {
     const Port* p = port(handle);
     return p != nullptr ? p->active : 0;
 }
 
-std::int32_t Bench::channelBitrate(std::uint32_t mask) const
+std::int32_t SimBus::channelBitrate(std::uint32_t mask) const
 {
     for (int i = 0; i < channelCount_; ++i) {
         if (channels_[static_cast<std::size_t>(i)].mask == mask) {

@@ -1,8 +1,0 @@
-#include "api/module_state.h"
-
-namespace morvantis {
-
-CanSettings canSettings;
-DriverConnection driverConnection;
-
-} // namespace morvantis

@@ -1,0 +1,7 @@
+#include "state/library_state.h"
+
+namespace morvantis {
+
+LibraryState libraryState;
+
+} // namespace morvantis
