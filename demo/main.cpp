@@ -7,6 +7,7 @@
 //
 // The peer opens its own port on the driver library; with the simulated
 // driver every channel is on one shared bus.
+#include "driver_id.h"
 #include "frame.h"
 #include "morvantis.h"
 #include "peer.h"
@@ -20,7 +21,7 @@
 
 namespace {
 
-using demo::Frame;
+using notation::Frame;
 
 constexpr char kProgram[] = "morvantis-demo";
 constexpr char kChannel[] = "morvantis"; // the channel column of the printed lines
@@ -95,10 +96,10 @@ bool exchange(const Frame& frame, demo::Peer& peer)
 {
     if (!send(frame)) {
         std::fprintf(stderr, "%s: the library refused to send %s\n", kProgram,
-                     demo::notation(frame).c_str());
+                     notation::notation(frame).c_str());
         return false;
     }
-    std::printf("%s\n", demo::candumpLine(kChannel, "TX", frame).c_str());
+    std::printf("%s\n", notation::candumpLine(kChannel, "TX", frame).c_str());
 
     Frame expected = frame;
     demo::setFromDriverId(expected, demo::answerId(demo::driverId(frame)));
@@ -115,13 +116,13 @@ bool exchange(const Frame& frame, demo::Peer& peer)
             got->remote = true;
             got->data = {};
         }
-        std::printf("%s\n", demo::candumpLine(kChannel, "RX", *got).c_str());
+        std::printf("%s\n", notation::candumpLine(kChannel, "RX", *got).c_str());
         if (*got == expected) {
             return true;
         }
     }
     std::fprintf(stderr, "%s: no answer to %s after %d polls\n", kProgram,
-                 demo::notation(frame).c_str(), kMaxPolls);
+                 notation::notation(frame).c_str(), kMaxPolls);
     return false;
 }
 
@@ -155,7 +156,7 @@ int main(int argc, char** argv)
             return 0;
         }
         std::string error;
-        std::optional<Frame> frame = demo::parseFrame(text, error);
+        std::optional<Frame> frame = notation::parseFrame(text, error);
         if (!frame) {
             std::fprintf(stderr, "%s: bad frame \"%s\": %s\n", kProgram, text.c_str(),
                          error.c_str());
