@@ -95,22 +95,62 @@ MORVANTIS_SIZE_CHECK(CanDllInfo, 52);
 MORVANTIS_SIZE_CHECK(CanStatusRecord, 64);
 #undef MORVANTIS_SIZE_CHECK
 
+/*
+ * Threads. The functions form three groups:
+ *
+ *   configuration: CAN_Init, CAN_Exit, CAN_Reset, CAN_Bitrate,
+ *                  CAN_Init_One_ID, CAN_InterfaceSetup
+ *   exchange:      reading: CAN_Read_Msg, CAN_Read_extMsg
+ *                  sending: CAN_Send_Msg, CAN_Send_RTR, CAN_Send_extMsg,
+ *                           CAN_Send_extRTR
+ *   information:   CAN_DLL_Info, CAN_Status
+ *
+ * - A configuration call must not overlap any other call of the library, of
+ *   any group: it opens, sets up and closes the driver port that the others
+ *   use and changes the settings. Bring the channel up before the reading
+ *   and sending threads start, and take it down after they have stopped.
+ * - One thread may read while another sends: a read and a send may overlap.
+ *   Reads must not overlap each other (the driver hands a received frame
+ *   over in a buffer of the port's that the next read on the port reuses),
+ *   nor sends each other (the library promises no order between them, and
+ *   asks of the driver no more than one sending caller per port). An
+ *   application that reads, or sends, on more than one thread lets them
+ *   take turns under a lock of its own.
+ * - The information functions may overlap each other and any read or send:
+ *   they only read the settings, which only configuration calls change.
+ * - Records: a function reads or fills the record it is given during the
+ *   call only, and keeps no pointer to it. Another thread must not use that
+ *   record during the call; after it, the caller may reuse or free it.
+ */
+
 /* Ordinals 1 to 14, in this order. */
+
+/* Configuration: no other call of the library may overlap these. */
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Init(void);
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Exit(void);
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Reset(void);
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Bitrate(int32_t kbit);
+
+/* Exchange: one reading thread and one sending thread at a time, beside
+ * the information functions. */
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Read_Msg(CanMsg* msg);
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Send_Msg(const CanMsg* msg);
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Send_RTR(const CanMsg* msg);
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Read_extMsg(CanExtMsg* msg);
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Send_extMsg(const CanExtMsg* msg);
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Send_extRTR(const CanExtMsg* msg);
-/* owner: the owner window's handle (HWND), or null. */
+
+/* Configuration: the modal dialog runs on the calling thread; its OK
+ * brings the channel up again. owner: the owner window's handle (HWND), or
+ * null. */
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_InterfaceSetup(void* owner);
+
+/* Information: from any thread, beside each other and the exchange. */
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_DLL_Info(CanDllInfo* info);
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Status(CanStatusRecord* status);
-/* kbit 0 keeps the bitrate; filterId -1 takes the filters of the settings. */
+
+/* Configuration. kbit 0 keeps the bitrate; filterId -1 takes the filters
+ * of the settings. */
 MORVANTIS_API int32_t MORVANTIS_CALL CAN_Init_One_ID(int32_t kbit, uint32_t filterId);
 
 #ifdef __cplusplus

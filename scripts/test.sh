@@ -3,8 +3,9 @@
 #   1. the shipped 32-bit morvantis.dll is built and its binary interface
 #      checked (exports, ordinals, imports, resources, stdcall clean-up);
 #   2. native unit tests under AddressSanitizer and UBSan;
-#   3. the fuzz target replays its seed corpus;
-#   4. the Windows build runs under Wine against the simulated VCAND32.DLL,
+#   3. the threading test under ThreadSanitizer;
+#   4. the fuzz target replays its seed corpus;
+#   5. the Windows build runs under Wine against the simulated VCAND32.DLL,
 #      headless and then the dialog tests under Xvfb. Where this machine
 #      can execute 32-bit code, the 32-bit build runs there too; otherwise
 #      the same sources built for 64-bit Windows run under wine64.
@@ -27,6 +28,13 @@ cmake -S . -B build/native -DMORVANTIS_SANITIZE=ON -DMORVANTIS_BENCHMARK=OFF \
       -DMORVANTIS_WIN32_DIR="$root/build/win-i686" >/dev/null
 cmake --build build/native -j"$jobs" >/dev/null
 ctest --test-dir build/native -j"$jobs" --output-on-failure
+
+step "Threading test (ThreadSanitizer)"
+# A build of its own: ThreadSanitizer and AddressSanitizer do not mix.
+cmake -S . -B build/tsan -DMORVANTIS_TSAN=ON -DMORVANTIS_BENCHMARK=OFF \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/tsan -j"$jobs" --target thread_tests >/dev/null
+ctest --test-dir build/tsan -L tsan --output-on-failure
 
 step "Fuzz target over the seed corpus"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -DMORVANTIS_FUZZ=ON \

@@ -8,6 +8,7 @@
 #include "driver/vcand32.h" // the natively linked operations must match it
 #endif
 
+#include <atomic>
 #include <cstring>
 
 using morvantis::AcceptanceFilter;
@@ -15,7 +16,9 @@ using morvantis::DriverEvent;
 
 namespace {
 
-std::uint32_t highBits = 0;
+// Set by a control, read by every operation's result: atomic, like the
+// bus's lock, so that controls may come from any thread.
+std::atomic<std::uint32_t> highBits{0};
 
 #if defined(_WIN32)
 // A driver may leave anything in the upper half of the result register;
@@ -23,7 +26,7 @@ std::uint32_t highBits = 0;
 using Result = std::uint32_t;
 Result result(sim::Status status)
 {
-    return (highBits << 16) | status;
+    return (highBits.load(std::memory_order_relaxed) << 16) | status;
 }
 #else
 using Result = morvantis::NcdStatus;
@@ -110,7 +113,7 @@ SIM_API Result NCD_CALL ncdTransmit(std::int32_t portHandle, std::uint32_t acces
 void simReset(void)
 {
     sim::TheBus().reset();
-    highBits = 0;
+    highBits.store(0, std::memory_order_relaxed);
 }
 
 void simSetStatus(int32_t op, uint16_t status)
@@ -145,7 +148,7 @@ void simReceiveNothing(int32_t on)
 
 void simSetResultHighBits(uint16_t bits)
 {
-    highBits = bits;
+    highBits.store(bits, std::memory_order_relaxed);
 }
 
 int32_t simInjectEvent(int32_t port, const void* event)

@@ -36,10 +36,16 @@ SimBus& TheBus()
 
 SimBus::SimBus()
 {
-    reset();
+    resetLocked();
 }
 
 void SimBus::reset()
+{
+    const Lock lock(mutex_);
+    resetLocked();
+}
+
+void SimBus::resetLocked()
 {
     // One channel per catalogue entry, in catalogue order.
     channelCount_ = 0;
@@ -62,6 +68,42 @@ void SimBus::reset()
     driverOpen_ = 0;
     logging_ = true;
     callCount_ = 0;
+}
+
+void SimBus::clearOpenPortScript()
+{
+    const Lock lock(mutex_);
+    openScript_.active = false;
+}
+
+void SimBus::setReceiveNothing(bool on)
+{
+    const Lock lock(mutex_);
+    receiveNothing_ = on;
+}
+
+void SimBus::setLogging(bool on)
+{
+    const Lock lock(mutex_);
+    logging_ = on;
+}
+
+std::int32_t SimBus::callCount() const
+{
+    const Lock lock(mutex_);
+    return callCount_;
+}
+
+void SimBus::clearCalls()
+{
+    const Lock lock(mutex_);
+    callCount_ = 0;
+}
+
+std::int32_t SimBus::driverOpenCount() const
+{
+    const Lock lock(mutex_);
+    return driverOpen_;
 }
 
 SimCall* SimBus::log(SimOp op, std::initializer_list<std::uint32_t> args)
@@ -103,6 +145,7 @@ Status SimBus::checkChannels(SimOp op, std::int32_t handle, std::uint32_t mask,
 
 bool SimBus::call(std::int32_t index, SimCall& out) const
 {
+    const Lock lock(mutex_);
     if (index < 0 || index >= callCount_) {
         return false;
     }
@@ -134,6 +177,7 @@ std::uint32_t SimBus::allChannels() const
 
 Status SimBus::openDriver()
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_OPEN_DRIVER);
     const Status status = scripted(SIM_OPEN_DRIVER);
     if (status == NCD_SUCCESS) {
@@ -144,6 +188,7 @@ Status SimBus::openDriver()
 
 Status SimBus::closeDriver()
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_CLOSE_DRIVER);
     const Status status = scripted(SIM_CLOSE_DRIVER);
     if (status == NCD_SUCCESS && driverOpen_ > 0 && --driverOpen_ == 0) {
@@ -157,6 +202,7 @@ Status SimBus::closeDriver()
 
 std::uint32_t SimBus::getChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_GET_CHANNEL_MASK, {arg(type), arg(index), arg(channel)});
     std::uint32_t mask = 0;
     for (int i = 0; i < channelCount_; ++i) {
@@ -194,6 +240,7 @@ std::uint32_t SimBus::createPort(std::int32_t handle, std::uint32_t access, std:
 Status SimBus::openPort(std::int32_t* handle, const char* name, std::uint32_t access,
                         std::uint32_t init, std::uint32_t* permission, std::int32_t queueSize)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_OPEN_PORT, {0, access, init, 0, arg(queueSize)});
     Status status = scripted(SIM_OPEN_PORT);
     std::int32_t given = -1;
@@ -245,6 +292,7 @@ Status SimBus::openPort(std::int32_t* handle, const char* name, std::uint32_t ac
 
 Status SimBus::closePort(std::int32_t handle)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_CLOSE_PORT, {arg(handle)});
     Status status = scripted(SIM_CLOSE_PORT);
     if (status == NCD_SUCCESS && port(handle) == nullptr) {
@@ -269,6 +317,7 @@ void SimBus::releasePort(std::int32_t handle)
 
 Status SimBus::setBitrate(std::int32_t handle, std::uint32_t mask, std::int32_t bitrate)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_SET_BITRATE, {arg(handle), mask, arg(bitrate)});
     Port* p = nullptr;
     Status status = checkChannels(SIM_SET_BITRATE, handle, mask, &Port::init, p);
@@ -288,6 +337,7 @@ Status SimBus::setBitrate(std::int32_t handle, std::uint32_t mask, std::int32_t 
 
 Status SimBus::setOutput(std::int32_t handle, std::uint32_t mask, std::int32_t mode)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_SET_OUTPUT, {arg(handle), mask, arg(mode)});
     Port* p = nullptr;
     Status status = checkChannels(SIM_SET_OUTPUT, handle, mask, &Port::init, p);
@@ -300,6 +350,7 @@ Status SimBus::setOutput(std::int32_t handle, std::uint32_t mask, std::int32_t m
 Status SimBus::setAcceptance(std::int32_t handle, std::uint32_t mask,
                              const AcceptanceFilter* filter)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_SET_ACCEPTANCE,
                          {arg(handle), mask, filter ? filter->code : 0, filter ? filter->mask : 0});
     Port* p = nullptr;
@@ -316,6 +367,7 @@ Status SimBus::setAcceptance(std::int32_t handle, std::uint32_t mask,
 
 Status SimBus::setMode(std::int32_t handle, std::uint32_t mask, std::int32_t tx, std::int32_t txrq)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_SET_MODE, {arg(handle), mask, arg(tx), arg(txrq)});
     Port* p = nullptr;
     return done(entry, checkChannels(SIM_SET_MODE, handle, mask, &Port::access, p));
@@ -323,6 +375,7 @@ Status SimBus::setMode(std::int32_t handle, std::uint32_t mask, std::int32_t tx,
 
 Status SimBus::activate(std::int32_t handle, std::uint32_t mask)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_ACTIVATE, {arg(handle), mask});
     Port* p = nullptr;
     const Status status = checkChannels(SIM_ACTIVATE, handle, mask, &Port::access, p);
@@ -344,6 +397,7 @@ void SimBus::enqueue(Port& p, const DriverEvent& event)
 
 Status SimBus::receive(std::int32_t handle, DriverEvent** event)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_RECEIVE, {arg(handle)});
     Status status = scripted(SIM_RECEIVE);
     Port* p = port(handle);
@@ -376,6 +430,7 @@ Status SimBus::receive(std::int32_t handle, DriverEvent** event)
 
 Status SimBus::transmit(std::int32_t handle, std::uint32_t mask, const DriverEvent* event)
 {
+    const Lock lock(mutex_);
     SimCall* entry = log(SIM_TRANSMIT, {arg(handle), mask});
     if (entry != nullptr && event != nullptr) {
         std::memcpy(entry->event, event, sizeof entry->event);
@@ -411,6 +466,7 @@ Status SimBus::transmit(std::int32_t handle, std::uint32_t mask, const DriverEve
 
 void SimBus::setStatus(std::int32_t op, Status status, std::int32_t after)
 {
+    const Lock lock(mutex_);
     if (op >= 0 && op < SIM_OP_COUNT) {
         scripted_[static_cast<std::size_t>(op)] = status;
         scriptDelay_[static_cast<std::size_t>(op)] = std::max(after, 0);
@@ -430,6 +486,7 @@ Status SimBus::scripted(SimOp op)
 void SimBus::setChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel,
                             std::uint32_t mask)
 {
+    const Lock lock(mutex_);
     for (int i = 0; i < channelCount_; ++i) {
         Channel& c = channels_[static_cast<std::size_t>(i)];
         if (c.type == type && c.index == index && c.channel == channel) {
@@ -445,11 +502,13 @@ void SimBus::setChannelMask(std::int32_t type, std::int32_t index, std::int32_t 
 
 void SimBus::scriptOpenPort(Status status, std::int32_t handle, std::uint32_t permission)
 {
+    const Lock lock(mutex_);
     openScript_ = OpenPortScript{true, status, handle, permission};
 }
 
 Status SimBus::inject(std::int32_t handle, const DriverEvent& event)
 {
+    const Lock lock(mutex_);
     Port* p = port(handle);
     if (p == nullptr) {
         return NCD_INVALID_PORT;
@@ -460,24 +519,28 @@ Status SimBus::inject(std::int32_t handle, const DriverEvent& event)
 
 std::int32_t SimBus::openPortCount() const
 {
+    const Lock lock(mutex_);
     return static_cast<std::int32_t>(
         std::count_if(ports_.begin(), ports_.end(), [](const Port& p) { return p.open; }));
 }
 
 std::int32_t SimBus::queuedEvents(std::int32_t handle) const
 {
+    const Lock lock(mutex_);
     const Port* p = port(handle);
     return p != nullptr ? static_cast<std::int32_t>(p->count) : -1;
 }
 
 std::uint32_t SimBus::activeChannels(std::int32_t handle) const
 {
+    const Lock lock(mutex_);
     const Port* p = port(handle);
     return p != nullptr ? p->active : 0;
 }
 
 std::int32_t SimBus::channelBitrate(std::uint32_t mask) const
 {
+    const Lock lock(mutex_);
     for (int i = 0; i < channelCount_; ++i) {
         if (channels_[static_cast<std::size_t>(i)].mask == mask) {
             return channels_[static_cast<std::size_t>(i)].bitrate;

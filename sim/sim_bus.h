@@ -2,6 +2,12 @@
 // exists, each its own mask bit, and all share one bus. A frame sent on one
 // port is received by every other port with an active channel whose
 // acceptance filter passes it.
+//
+// The bus is the hardware every port shares, and one lock guards it: each
+// operation and each control holds it from start to end, so that threads
+// may call them at any time. An event a receive hands out is the port's
+// own (`Port::delivered`) and stays as it is until the next receive on that
+// port, closing the port or a reset; only the port's reading thread uses it.
 #pragma once
 
 #include "driver/vcand32_records.h"
@@ -10,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <mutex>
 #include <vector>
 
 namespace sim {
@@ -42,15 +49,15 @@ public:
     void setChannelMask(std::int32_t type, std::int32_t index, std::int32_t channel,
                         std::uint32_t mask);
     void scriptOpenPort(Status status, std::int32_t handle, std::uint32_t permission);
-    void clearOpenPortScript() { openScript_.active = false; }
-    void setReceiveNothing(bool on) { receiveNothing_ = on; }
+    void clearOpenPortScript();
+    void setReceiveNothing(bool on);
     Status inject(std::int32_t handle, const DriverEvent& event);
-    void setLogging(bool on) { logging_ = on; }
-    std::int32_t callCount() const { return callCount_; }
+    void setLogging(bool on);
+    std::int32_t callCount() const;
     bool call(std::int32_t index, SimCall& out) const;
-    void clearCalls() { callCount_ = 0; }
+    void clearCalls();
     std::int32_t openPortCount() const;
-    std::int32_t driverOpenCount() const { return driverOpen_; }
+    std::int32_t driverOpenCount() const;
     std::int32_t queuedEvents(std::int32_t handle) const;
     std::uint32_t activeChannels(std::int32_t handle) const;
     std::int32_t channelBitrate(std::uint32_t mask) const;
@@ -89,6 +96,9 @@ private:
         std::uint32_t permission = 0;
     };
 
+    // What follows is used with mutex_ held.
+    using Lock = std::lock_guard<std::mutex>;
+    void resetLocked();
     Port* port(std::int32_t handle);
     const Port* port(std::int32_t handle) const;
     std::uint32_t allChannels() const;
@@ -121,6 +131,7 @@ private:
     bool logging_ = true;
     std::array<SimCall, kMaxLog> log_{};
     std::int32_t callCount_ = 0;
+    mutable std::mutex mutex_;
 };
 
 SimBus& TheBus();

@@ -4,6 +4,20 @@
  * driver's answers through these functions and read the log of every call
  * the driver received. Plain C, so that Windows test programs can import it
  * from the simulated VCAND32.DLL.
+ *
+ * Threads: one lock guards the whole bus, so every driver operation and
+ * every function below may be called from any thread at any time; each
+ * takes effect between two operations, and a call that overlaps it sees
+ * the bus wholly before or wholly after. Scripts and injected events meant
+ * for a given call are set before that call starts. Two rules remain, as on
+ * a real driver:
+ * - The event a RECEIVE hands out is the port's own and stays as it is
+ *   only until the next RECEIVE on that port, CLOSE_PORT of it or
+ *   simReset: one thread at a time reads a port, and a port is closed, or
+ *   the bus reset, only while no thread still looks at such an event.
+ * - The log keeps the first 4096 calls after simClearCalls. A logged entry
+ *   does not change until simClearCalls; while other threads make calls,
+ *   the count may grow between simCallCount and simGetCall.
  */
 #ifndef MORVANTIS_SIM_CONTROL_H
 #define MORVANTIS_SIM_CONTROL_H

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace pe {
@@ -44,6 +45,19 @@ bool parseLine(const std::string& line, std::uint32_t& address, Instruction& ins
     instruction.mnemonic = word;
     std::getline(words >> std::ws, instruction.operands);
     return !instruction.mnemonic.empty();
+}
+
+// "6a0440a0 <_ncdGetChannelMask@12>:", the start of a function.
+bool parseSymbol(const std::string& line, std::uint32_t& address)
+{
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(line.c_str(), &end, 16);
+    if (end == line.c_str() || std::string_view(end).substr(0, 2) != " <" ||
+        !line.ends_with(">:")) {
+        return false;
+    }
+    address = static_cast<std::uint32_t>(value);
+    return true;
 }
 
 // The target of a direct jump: "64401892 <_CAN_Read_Msg@4+0x1e>".
@@ -88,6 +102,8 @@ MachineCode::MachineCode(const std::string& objdump, const std::string& dll)
         Instruction instruction;
         if (parseLine(line, address, instruction)) {
             instructions_[address] = instruction;
+        } else if (parseSymbol(line, address)) {
+            functionStarts_.insert(address);
         }
         line.clear();
     }
@@ -142,6 +158,9 @@ MachineCode::Returns MachineCode::returnsFrom(std::uint32_t entry) const
             if (next == instructions_.end()) {
                 result.problem = "code runs off the end of .text after " + hex(address);
                 break;
+            }
+            if (functionStarts_.count(next->first) != 0) {
+                break; // after a call that never returns
             }
             address = next->first;
         }

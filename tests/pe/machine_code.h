@@ -1,7 +1,10 @@
 // The machine code of a 32-bit DLL, disassembled by objdump, and what a
 // function's code does on return: from the entry, every path is followed
 // through conditional and direct jumps (tail calls included) to the
-// returns it can reach, and each return's argument bytes are collected.
+// returns it can reach, and each return's argument bytes are collected. A
+// path that runs on into the next function ends there: only a call that
+// never returns (a throw, an abort) leads there, and the compiler puts
+// nothing after such a call.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +35,7 @@ public:
 
 private:
     std::map<std::uint32_t, Instruction> instructions_;
+    std::set<std::uint32_t> functionStarts_; // the symbols objdump names
     std::string error_;
 };
 
