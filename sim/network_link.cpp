@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -75,10 +76,9 @@ std::optional<BusAddress> ParseBusAddress(std::string_view text, std::string& er
         return std::nullopt;
     }
     unsigned long value = 0;
-    const bool digits = !port.empty() && port.size() <= 5 &&
-                        std::all_of(port.begin(), port.end(), [](char c) {
-                            return c >= '0' && c <= '9';
-                        });
+    const bool digits =
+        !port.empty() && port.size() <= 5 &&
+        std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (digits) {
         value = std::stoul(std::string(port));
     }
@@ -101,15 +101,19 @@ public:
 
     ~Impl()
     {
-        for (int node = 0; node < kMaxNodes; ++node) {
-            leave(node);
-        }
+        asio::post(io_, [this] {
+            resolver_.cancel();
+            for (int node = 0; node < kMaxNodes; ++node) {
+                release(node);
+            }
+        });
+        // With every connection closed and every timer cancelled, the
+        // thread runs out of work and ends.
         work_.reset();
-        io_.stop();
         thread_.join();
     }
 
-    int join(std::int32_t port);
+    int join(std::uint64_t tag);
     void leave(int node);
     Status send(int node, const DriverEvent& event);
 
@@ -129,7 +133,7 @@ private:
         // The network thread's own.
         bool inUse = false;
         bool joined = false; // its first handshake succeeded: reconnect when lost
-        std::int32_t port = -1;
+        std::uint64_t tag = 0;
         std::uint64_t generation = 0; // changes with every connection, for stale handlers
         Phase phase = Phase::Idle;
         asio::ip::tcp::socket socket;
@@ -160,6 +164,7 @@ private:
     void close(int index);
     void flush(int index);
     void finishJoin(int index, bool joined);
+    void release(int index);
 
     BusAddress address_;
     NodeOwner& owner_;
@@ -172,11 +177,11 @@ private:
     std::thread thread_;
 };
 
-int NetworkLink::Impl::join(std::int32_t port)
+int NetworkLink::Impl::join(std::uint64_t tag)
 {
     const std::lock_guard one(joinMutex_);
     JoinResult result;
-    asio::post(io_, [this, port, &result] {
+    asio::post(io_, [this, tag, &result] {
         int index = 0;
         while (index < kMaxNodes && nodes_[index] && nodes_[index]->inUse) {
             ++index;
@@ -193,7 +198,7 @@ int NetworkLink::Impl::join(std::int32_t port)
         Node& node = *nodes_[index];
         node.inUse = true;
         node.joined = false;
-        node.port = port;
+        node.tag = tag;
         node.backoff = kFirstRetry;
         pendingJoin_ = &result;
         connect(index);
@@ -339,7 +344,7 @@ bool NetworkLink::Impl::onMessage(int index, std::string_view body)
     } else {
         return true; // echo, or an answer to nothing this node asked
     }
-    owner_.received(node.port, event);
+    owner_.received(node.tag, event);
     return true;
 }
 
@@ -376,7 +381,7 @@ void NetworkLink::Impl::handshakeDone(int index)
         }
     }
     if (node.joined) {
-        owner_.lostFrames(node.port);
+        owner_.lostFrames(node.tag);
     } else {
         node.joined = true;
         finishJoin(index, true);
@@ -428,24 +433,22 @@ void NetworkLink::Impl::leave(int index)
     if (index < 0 || index >= kMaxNodes) {
         return;
     }
-    std::mutex mutex;
-    std::condition_variable closed;
-    bool done = false;
-    asio::post(io_, [&, index] {
-        if (nodes_[index] && nodes_[index]->inUse) {
-            Node& node = *nodes_[index];
-            close(index);
-            node.inUse = false;
-            node.joined = false;
-            const std::lock_guard lock(node.mutex);
-            node.pendingSize = 0;
-        }
-        const std::lock_guard lock(mutex);
-        done = true;
-        closed.notify_one();
-    });
-    std::unique_lock lock(mutex);
-    closed.wait(lock, [&] { return done; });
+    asio::post(io_, [this, index] { release(index); });
+}
+
+// The network thread's part of leaving: the connection ends and the node is
+// free again.
+void NetworkLink::Impl::release(int index)
+{
+    if (!nodes_[index] || !nodes_[index]->inUse) {
+        return;
+    }
+    Node& node = *nodes_[index];
+    close(index);
+    node.inUse = false;
+    node.joined = false;
+    const std::lock_guard lock(node.mutex);
+    node.pendingSize = 0;
 }
 
 Status NetworkLink::Impl::send(int index, const DriverEvent& event)
@@ -524,9 +527,9 @@ NetworkLink::NetworkLink(BusAddress address, NodeOwner& owner)
 
 NetworkLink::~NetworkLink() = default;
 
-int NetworkLink::join(std::int32_t port)
+int NetworkLink::join(std::uint64_t tag)
 {
-    return impl_->join(port);
+    return impl_->join(tag);
 }
 
 void NetworkLink::leave(int node)

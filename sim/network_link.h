@@ -28,16 +28,16 @@ struct BusAddress {
 // Without an address, `error` says what is wrong.
 std::optional<BusAddress> ParseBusAddress(std::string_view text, std::string& error);
 
-// Where the network thread puts what it takes from the bus for a node. It
-// calls these on the network thread, never while the node's caller waits.
+// Where the network thread puts what it takes from the bus for a node,
+// named by the tag the node joined with. It calls these on the network
+// thread, never while a join is waiting for it.
 class NodeOwner {
 public:
-    // A frame (tag received) or an error event from the bus for the node
-    // that `port` joined with.
-    virtual void received(std::int32_t port, const morvantis::DriverEvent& event) = 0;
+    // A frame (tag received) or an error event from the bus.
+    virtual void received(std::uint64_t tag, const morvantis::DriverEvent& event) = 0;
     // The node's connection was lost and is back: frames may have been
     // lost in between.
-    virtual void lostFrames(std::int32_t port) = 0;
+    virtual void lostFrames(std::uint64_t tag) = 0;
 
 protected:
     ~NodeOwner() = default;
@@ -48,16 +48,19 @@ public:
     static constexpr int kMaxNodes = 32;
 
     NetworkLink(BusAddress address, NodeOwner& owner);
-    ~NetworkLink(); // every node leaves; the network thread ends
+    // Every node leaves; the network thread ends. Not to be called while the
+    // owner's callbacks cannot complete.
+    ~NetworkLink();
     NetworkLink(const NetworkLink&) = delete;
     NetworkLink& operator=(const NetworkLink&) = delete;
 
-    // Joins the bus as a new node for `port`: connects and opens the bus in
-    // raw mode, waiting a few seconds at most. The node, or -1 when the
-    // server could not be reached (or every node is taken).
-    int join(std::int32_t port);
+    // Joins the bus as a new node whose frames go to the owner with `tag`:
+    // connects and opens the bus in raw mode, waiting a few seconds at
+    // most. The node, or -1 when the server could not be reached (or every
+    // node is taken).
+    int join(std::uint64_t tag);
 
-    // Closes the node's connection and waits until it is closed.
+    // Closes the node's connection, soon after; returns at once.
     void leave(int node);
 
     // Queues a frame (tag transmit) for sending and returns at once:
