@@ -368,7 +368,9 @@ std::string Server::summary() const
 {
     std::string text = "morvantis-bus summary\n";
     for (const auto& [name, line] : lines_) {
-        text += "  bus " + name + ": " + std::to_string(line->bus.frames()) + " frames";
+        const std::size_t nodes = line->bus.nodes().size();
+        text += "  bus " + name + ": " + std::to_string(line->bus.frames()) + " frames, " +
+                std::to_string(nodes) + (nodes == 1 ? " node" : " nodes");
         if (line->pastDrops != 0) {
             text += ", " + std::to_string(line->pastDrops) + " dropped by nodes that left";
         }

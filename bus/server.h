@@ -31,7 +31,7 @@ public:
     ~Server();
 
     asio::ip::tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
-    // Frames per bus, drops per node, bad messages: the closing summary.
+    // Frames and nodes per bus, drops per node, bad messages: the closing summary.
     std::string summary() const;
     void stop();
 

@@ -6,13 +6,17 @@
 #   3. the threading test under ThreadSanitizer;
 #   4. the fuzz target replays its seed corpus;
 #   5. the Windows build runs under Wine against the simulated VCAND32.DLL,
-#      headless and then the dialog tests under Xvfb. Where this machine
+#      headless and then the dialog tests under Xvfb; the headless part
+#      includes the network tests (two Windows applications and python-can
+#      on a bus of the native build's morvantis-bus). Where this machine
 #      can execute 32-bit code, the 32-bit build runs there too; otherwise
 #      the same sources built for 64-bit Windows run under wine64.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 jobs=$(nproc)
+# The bus daemon for the network tests under Wine, from the native build.
+bus_program=$root/build/native/bus/morvantis-bus
 
 step() { printf '\n=== %s\n' "$*"; }
 
@@ -20,7 +24,8 @@ step "Installing what the tests need"
 scripts/install-deps.sh
 
 step "32-bit Windows build (the product)"
-cmake -S . -B build/win-i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+cmake -S . -B build/win-i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+      -DMORVANTIS_BUS_PROGRAM="$bus_program" >/dev/null
 cmake --build build/win-i686 -j"$jobs" >/dev/null
 
 step "Native tests (AddressSanitizer, UBSan)"
@@ -65,7 +70,8 @@ else
 fi
 
 step "Wine tests, 64-bit build"
-cmake -S . -B build/win-x86_64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
+cmake -S . -B build/win-x86_64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+      -DMORVANTIS_BUS_PROGRAM="$bus_program" >/dev/null
 cmake --build build/win-x86_64 -j"$jobs" >/dev/null
 run_wine_tests build/win-x86_64 "$root/build/wineprefix64"
 

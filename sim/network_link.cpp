@@ -23,6 +23,7 @@ using morvantis::DriverEvent;
 constexpr auto kJoinTimeout = 3s; // resolve, connect, greeting, open, raw mode
 constexpr auto kFirstRetry = 50ms;
 constexpr auto kLongestRetry = 1000ms;
+constexpr auto kLeaveTimeout = 1000ms;             // for what a leaving node still has to send
 constexpr std::size_t kSendQueueBytes = 64 * 1024; // about 1500 frames
 constexpr std::size_t kReadBytes = 64 * 1024;
 constexpr std::size_t kMaxMessage = 256;
@@ -104,11 +105,11 @@ public:
         asio::post(io_, [this] {
             resolver_.cancel();
             for (int node = 0; node < kMaxNodes; ++node) {
-                release(node);
+                depart(node);
             }
         });
-        // With every connection closed and every timer cancelled, the
-        // thread runs out of work and ends.
+        // Once every node has sent what it had and closed its connection,
+        // the thread runs out of work and ends.
         work_.reset();
         thread_.join();
     }
@@ -132,7 +133,8 @@ private:
 
         // The network thread's own.
         bool inUse = false;
-        bool joined = false; // its first handshake succeeded: reconnect when lost
+        bool joined = false;  // its first handshake succeeded: reconnect when lost
+        bool leaving = false; // sending what it still has, then closing
         std::uint64_t tag = 0;
         std::uint64_t generation = 0; // changes with every connection, for stale handlers
         Phase phase = Phase::Idle;
@@ -164,6 +166,7 @@ private:
     void close(int index);
     void flush(int index);
     void finishJoin(int index, bool joined);
+    void depart(int index);
     void release(int index);
 
     BusAddress address_;
@@ -396,6 +399,10 @@ void NetworkLink::Impl::handshakeDone(int index)
 void NetworkLink::Impl::fail(int index)
 {
     Node& node = *nodes_[index];
+    if (node.leaving) {
+        release(index);
+        return;
+    }
     close(index);
     if (!node.joined) {
         node.inUse = false;
@@ -433,20 +440,49 @@ void NetworkLink::Impl::leave(int index)
     if (index < 0 || index >= kMaxNodes) {
         return;
     }
-    asio::post(io_, [this, index] { release(index); });
+    asio::post(io_, [this, index] { depart(index); });
 }
 
-// The network thread's part of leaving: the connection ends and the node is
-// free again.
-void NetworkLink::Impl::release(int index)
+// The network thread's part of leaving. Frames the node accepted still go
+// out: while it is writing, it goes on until its queue is empty, then ends
+// its side of the connection and waits for the server to end the other
+// (closing with frames from the server unread would reset the connection
+// and drop what the server has not yet read). kLeaveTimeout bounds this.
+void NetworkLink::Impl::depart(int index)
 {
-    if (!nodes_[index] || !nodes_[index]->inUse) {
+    if (!nodes_[index] || !nodes_[index]->inUse || nodes_[index]->leaving) {
         return;
     }
+    Node& node = *nodes_[index];
+    node.joined = false; // no reconnecting
+    bool writing = false;
+    {
+        const std::lock_guard lock(node.mutex);
+        node.up = false; // nothing more is queued
+        writing = node.writing;
+    }
+    if (!writing) {
+        release(index);
+        return;
+    }
+    node.leaving = true;
+    node.deadline.expires_after(kLeaveTimeout);
+    const std::uint64_t generation = node.generation;
+    node.deadline.async_wait([this, index, generation](std::error_code error) {
+        if (!error && nodes_[index]->generation == generation) {
+            release(index);
+        }
+    });
+}
+
+// The connection ends and the node is free again.
+void NetworkLink::Impl::release(int index)
+{
     Node& node = *nodes_[index];
     close(index);
     node.inUse = false;
     node.joined = false;
+    node.leaving = false;
     const std::lock_guard lock(node.mutex);
     node.pendingSize = 0;
 }
@@ -491,15 +527,19 @@ Status NetworkLink::Impl::send(int index, const DriverEvent& event)
 }
 
 // Writes what is queued, then again whatever came meanwhile, until the
-// queue is empty.
+// queue is empty; a leaving node then ends its side of the connection.
 void NetworkLink::Impl::flush(int index)
 {
     Node& node = *nodes_[index];
     std::size_t size = 0;
     {
         const std::lock_guard lock(node.mutex);
-        if (!node.up || node.pendingSize == 0) {
+        if ((!node.up && !node.leaving) || node.pendingSize == 0) {
             node.writing = false;
+            if (node.leaving) {
+                std::error_code ignored;
+                node.socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+            }
             return;
         }
         size = node.pendingSize;
