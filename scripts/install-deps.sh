@@ -12,7 +12,7 @@ wanted=(cmake make g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev
         libbenchmark-dev clang-format file python3)
 if [ "${1:-all}" != native ]; then
     wanted+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-             wine wine64 xvfb xauth imagemagick)
+             llvm-14 wine wine64 xvfb xauth imagemagick)
     # 32-bit Wine only where 32-bit code can run at all.
     if "$here/can-run-32bit"; then
         if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Runs every test of the project, installing what it needs first:
-#   1. the shipped 32-bit morvantis.dll is built and its binary interface
-#      checked (exports, ordinals, imports, resources, stdcall clean-up);
-#   2. native unit tests under AddressSanitizer and UBSan;
+#   1. the shipped 32-bit morvantis.dll is built, with its release ZIP,
+#      and its binary interface checked (exports, ordinals, imports,
+#      resources, stdcall clean-up, the import library for MSVC-style
+#      linkers);
+#   2. native unit tests under AddressSanitizer and UBSan, and the native
+#      install used by an application's own CMake project;
 #   3. the threading test under ThreadSanitizer;
 #   4. the fuzz target replays its seed corpus;
 #   5. the Windows build runs under Wine against the simulated VCAND32.DLL,
 #      headless and then the dialog tests under Xvfb. Where this machine
 #      can execute 32-bit code, the 32-bit build runs there too; otherwise
-#      the same sources built for 64-bit Windows run under wine64.
+#      the same sources built for 64-bit Windows run under wine64. There
+#      the C application is built against the unpacked ZIP and run too.
+#   Only the package tests: ctest -L package, in each build directory.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -19,9 +24,10 @@ step() { printf '\n=== %s\n' "$*"; }
 step "Installing what the tests need"
 scripts/install-deps.sh
 
-step "32-bit Windows build (the product)"
+step "32-bit Windows build (the product) and its release package"
 cmake -S . -B build/win-i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
 cmake --build build/win-i686 -j"$jobs" >/dev/null
+cmake --build build/win-i686 --target package | grep 'generated'
 
 step "Native tests (AddressSanitizer, UBSan)"
 cmake -S . -B build/native -DMORVANTIS_SANITIZE=ON -DMORVANTIS_BENCHMARK=OFF \
