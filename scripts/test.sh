@@ -61,15 +61,13 @@ cmake --build build/fuzz -j"$jobs" --target settings_fuzz >/dev/null
 ctest --test-dir build/fuzz -L fuzz --output-on-failure
 
 run_wine_tests() { # build directory, wine prefix
-    WINEPREFIX=$2 wineserver -k 2>/dev/null || true
-    # CTest lists each program's test cases by running it under Wine when
-    # it starts (and makes the Wine prefix on first use).
+    # Each run keeps one Wine session up around it (scripts/wine-session);
+    # on a new prefix the first one makes it. When CTest starts, it lists
+    # each program's test cases by running it under Wine.
+    scripts/wine-session "$2" "$1" ctest --test-dir "$1" -L wine -LE display --output-on-failure
     every_test_labelled "$1"
-    ctest --test-dir "$1" -L wine -LE display --output-on-failure
-    WINEPREFIX=$2 wineserver -w
-    # A running wineserver keeps the display it started with.
-    xvfb-run -a ctest --test-dir "$1" -L display --output-on-failure
-    WINEPREFIX=$2 wineserver -w
+    # A wineserver keeps the display it started with: a session of its own.
+    xvfb-run -a scripts/wine-session "$2" "$1" ctest --test-dir "$1" -L display --output-on-failure
     # The dialog test leaves a picture of the open dialog behind.
     if [ -f "$1/display_dialog.bmp" ]; then
         convert "$1/display_dialog.bmp" "$1/setup-dialog.png"
