@@ -5,6 +5,7 @@
 // of kBatch with the batch's setup (filling a receive queue) outside the
 // time; each benchmark reports ns_per_call, and a summary with the
 // library's overhead ratio follows the benchmark table.
+#include "bench_ports.h"
 #include "driver/vcand32.h"
 #include "morvantis.h"
 #include "sim_control.h"
@@ -29,40 +30,20 @@ constexpr int kIterations = 1000;
 constexpr int kRepetitions = 5;
 constexpr std::int32_t kPeerQueue = 1024;
 
-struct Connection {
-    std::int32_t port = -1;
-    std::uint32_t mask = 0;
-};
-Connection library; // as CAN_Init left it, read from the driver's call log
-Connection peer;
+bench::Connection library; // as CAN_Init left it
+bench::Connection peer;
 
 // ns per call of every repetition, by benchmark name.
 std::map<std::string, std::vector<double>> results;
 
 DriverEvent transmitEvent(std::uint32_t id)
 {
-    DriverEvent event{};
-    event.tag = morvantis::kEventTransmit;
-    event.id = id;
-    event.length = 8;
-    for (std::uint8_t i = 0; i < 8; ++i) {
-        event.data[i] = static_cast<std::uint8_t>(0x11 * (i + 1));
-    }
-    return event;
+    return bench::FrameEvent(morvantis::kEventTransmit, id);
 }
 
 DriverEvent receivedEvent(std::uint32_t id)
 {
-    DriverEvent event = transmitEvent(id);
-    event.tag = morvantis::kEventReceived;
-    return event;
-}
-
-void drain(std::int32_t port)
-{
-    DriverEvent* event = nullptr;
-    while (ncdReceive1(port, &event) == NCD_SUCCESS) {
-    }
+    return bench::FrameEvent(morvantis::kEventReceived, id);
 }
 
 // The calling thread's processor time: other processes on the machine do
@@ -142,7 +123,7 @@ void registerAll()
 
     const auto fill = [](std::uint32_t id) {
         return [id] {
-            drain(library.port);
+            bench::Drain(library.port);
             const DriverEvent event = receivedEvent(id);
             for (int i = 0; i < kBatch; ++i) {
                 simInjectEvent(library.port, &event);
@@ -164,48 +145,12 @@ void registerAll()
         [] { return CAN_Read_extMsg(&extendedRead); }, receiveDirect);
     // The peer's queue is empty before and after each send and read.
     registerPair(
-        "round_trip", [] { drain(peer.port); },
+        "round_trip", [] { bench::Drain(peer.port); },
         [] { return CAN_Send_Msg(&standard) | std::int32_t{ncdReceive1(peer.port, &received)}; },
         [] {
             return std::int32_t{ncdTransmit(library.port, library.mask, &standardEvent)} |
                    std::int32_t{ncdReceive1(peer.port, &received)};
         });
-}
-
-// Brings the library's channel up and opens the peer's port on another
-// channel; false with a message when that fails.
-bool setUp()
-{
-    simReset();
-    if (CAN_Init() != 0) {
-        std::fprintf(stderr, "CAN_Init failed\n");
-        return false;
-    }
-    SimCall call{};
-    for (std::int32_t i = 0; i < simCallCount() && simGetCall(i, &call); ++i) {
-        if (call.op == SIM_OPEN_PORT) {
-            library.port = static_cast<std::int32_t>(call.arg[0]);
-            library.mask = call.arg[1];
-        }
-    }
-    simSetLogging(0);
-
-    std::int32_t peerChannel = 1; // Virtual C2, or C1 when the library is there
-    peer.mask = ncdGetChannelMask(1, 0, peerChannel);
-    if (peer.mask == library.mask) {
-        peerChannel = 0;
-        peer.mask = ncdGetChannelMask(1, 0, peerChannel);
-    }
-    std::uint32_t permission = 0;
-    static const std::array<char, 36> name = {"MORVANTIS BENCH PEER"};
-    if (library.port < 0 || ncdOpenDriver() != 0 ||
-        ncdOpenPort(&peer.port, name.data(), peer.mask, peer.mask, &permission, kPeerQueue) != 0 ||
-        ncdSetChannelBitrate(peer.port, peer.mask, 100000) != 0 ||
-        ncdActivateChannel(peer.port, peer.mask) != 0) {
-        std::fprintf(stderr, "the peer port could not be opened\n");
-        return false;
-    }
-    return true;
 }
 
 double median(std::vector<double> values)
@@ -241,7 +186,8 @@ void printSummary()
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv) || !setUp()) {
+    if (benchmark::ReportUnrecognizedArguments(argc, argv) ||
+        !bench::OpenPorts(library, peer, kPeerQueue)) {
         return 1;
     }
     registerAll();

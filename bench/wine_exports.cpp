@@ -10,6 +10,7 @@
 // loop: batches of kBatch calls timed with the performance counter, the
 // library's and the driver's batches taking turns so that anything else on
 // the machine weighs on both alike, and the median batch reported.
+#include "bench_ports.h"
 #include "driver/vcand32.h"
 #include "morvantis.h"
 #include "sim_control.h"
@@ -31,24 +32,8 @@ constexpr int kBatches = 401;
 constexpr std::int32_t kPeerQueue = 1024;
 constexpr double kGoal = 1.2;
 
-struct Connection {
-    std::int32_t port = -1;
-    std::uint32_t mask = 0;
-};
-Connection library; // as CAN_Init left it, read from the driver's call log
-Connection peer;
-
-DriverEvent frameEvent(std::uint8_t tag, std::uint32_t id)
-{
-    DriverEvent event{};
-    event.tag = tag;
-    event.id = id;
-    event.length = 8;
-    for (std::uint8_t i = 0; i < 8; ++i) {
-        event.data[i] = static_cast<std::uint8_t>(0x11 * (i + 1));
-    }
-    return event;
-}
+bench::Connection library; // as CAN_Init left it
+bench::Connection peer;
 
 // What an application that calls the driver itself would write: the
 // library's steps, without the library.
@@ -78,13 +63,6 @@ template <typename Record> std::int32_t readDirectly(Record& msg)
     msg.length = event->length;
     std::memcpy(msg.data, event->data, event->length);
     return 0;
-}
-
-void drain(std::int32_t port)
-{
-    DriverEvent* event = nullptr;
-    while (ncdReceive1(port, &event) == NCD_SUCCESS) {
-    }
 }
 
 double ticksPerNanosecond()
@@ -145,65 +123,29 @@ bool measure(Prepare prepare, LibraryCall libraryCall, DirectCall directCall, Ba
     return true;
 }
 
-// Brings the library's channel up and opens the peer's port on another
-// channel; false with a message when that fails.
-bool setUp()
-{
-    simReset();
-    if (CAN_Init() != 0) {
-        std::fprintf(stderr, "CAN_Init failed\n");
-        return false;
-    }
-    SimCall call{};
-    for (std::int32_t i = 0; i < simCallCount() && simGetCall(i, &call); ++i) {
-        if (call.op == SIM_OPEN_PORT) {
-            library.port = static_cast<std::int32_t>(call.arg[0]);
-            library.mask = call.arg[1];
-        }
-    }
-    simSetLogging(0);
-
-    std::int32_t peerChannel = 1; // Virtual C2, or C1 when the library is there
-    peer.mask = ncdGetChannelMask(1, 0, peerChannel);
-    if (peer.mask == library.mask) {
-        peerChannel = 0;
-        peer.mask = ncdGetChannelMask(1, 0, peerChannel);
-    }
-    std::uint32_t permission = 0;
-    static const std::array<char, 36> name = {"MORVANTIS BENCH PEER"};
-    if (library.port < 0 || ncdOpenDriver() != 0 ||
-        ncdOpenPort(&peer.port, name.data(), peer.mask, peer.mask, &permission, kPeerQueue) != 0 ||
-        ncdSetChannelBitrate(peer.port, peer.mask, 100000) != 0 ||
-        ncdActivateChannel(peer.port, peer.mask) != 0) {
-        std::fprintf(stderr, "the peer port could not be opened\n");
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main()
 {
-    if (!setUp()) {
+    if (!bench::OpenPorts(library, peer, kPeerQueue)) {
         return 1;
     }
     constexpr std::uint32_t kExtended = NCD_EXTENDED_ID | 0x12345678u;
     static CanMsg standard{0x123, 8, 0, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
     static CanExtMsg extended{kExtended, 8, 0, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
-    static DriverEvent standardEvent = frameEvent(morvantis::kEventTransmit, 0x123);
-    static DriverEvent extendedEvent = frameEvent(morvantis::kEventTransmit, kExtended);
+    static DriverEvent standardEvent = bench::FrameEvent(morvantis::kEventTransmit, 0x123);
+    static DriverEvent extendedEvent = bench::FrameEvent(morvantis::kEventTransmit, kExtended);
     static CanMsg standardRead{};
     static CanExtMsg extendedRead{};
     static DriverEvent* received = nullptr;
 
     // The peer's queue is emptied before each batch of sends, so that every
     // send stores its frame there.
-    const auto emptyPeer = [] { drain(peer.port); };
+    const auto emptyPeer = [] { bench::Drain(peer.port); };
     const auto fill = [](std::uint32_t id) {
         return [id] {
-            drain(library.port);
-            const DriverEvent event = frameEvent(morvantis::kEventReceived, id);
+            bench::Drain(library.port);
+            const DriverEvent event = bench::FrameEvent(morvantis::kEventReceived, id);
             for (int i = 0; i < kBatch; ++i) {
                 simInjectEvent(library.port, &event);
             }

@@ -2,6 +2,7 @@
 # driver as libvcand32.so, which the library links as it would VCAND32.DLL.
 
 add_library(vcand32 SHARED $<TARGET_OBJECTS:vcand32_sim> $<TARGET_OBJECTS:morvantis_catalogue>)
+target_link_libraries(vcand32 PRIVATE ${vcand32_sim_libraries})
 target_include_directories(vcand32 PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/sim>
                                           $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>
                                           $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
@@ -33,3 +34,4 @@ add_library(morvantis_static STATIC
     $<TARGET_OBJECTS:morvantis_host>
     $<TARGET_OBJECTS:vcand32_sim>)
 target_include_directories(morvantis_static PUBLIC src include sim)
+target_link_libraries(morvantis_static PUBLIC ${vcand32_sim_libraries})

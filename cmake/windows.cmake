@@ -81,6 +81,7 @@ add_library(vcand32 SHARED
 set_target_properties(vcand32 PROPERTIES PREFIX "" OUTPUT_NAME VCAND32 SUFFIX ".DLL"
                                          IMPORT_PREFIX "lib" IMPORT_SUFFIX ".a")
 target_link_options(vcand32 PRIVATE ${static_runtime} ${dll_link_guards})
+target_link_libraries(vcand32 PRIVATE ${vcand32_sim_libraries})
 # Test programs and the demo call the driver operations directly too.
 add_custom_command(TARGET vcand32 POST_BUILD
     COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${vcand32_sim_def} -D VCAND32.DLL

@@ -6,25 +6,31 @@
 // the bus again.
 //
 // The peer opens its own port on the driver library; with the simulated
-// driver every channel is on one shared bus.
+// driver every channel is on one shared bus. With --no-peer another node of
+// the bus answers instead, such as a python-can script on a morvantis-bus
+// bus that the simulated driver joins (MORVANTIS_BUS).
+#include "driver_id.h"
 #include "frame.h"
 #include "morvantis.h"
 #include "peer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
-using demo::Frame;
+using notation::Frame;
 
 constexpr char kProgram[] = "morvantis-demo";
 constexpr char kChannel[] = "morvantis"; // the channel column of the printed lines
-constexpr int kMaxPolls = 100;
+using namespace std::chrono_literals;
+constexpr auto kAnswerTime = 2s; // how long an answer may take
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
@@ -36,10 +42,11 @@ const char* const kScript[] = {"123#DEADBEEF", "456#R", "12345678#11.22.33", "1A
 void printUsage(std::FILE* out)
 {
     std::fprintf(out,
-                 "usage: %s [FRAME...]\n"
+                 "usage: %s [--no-peer] [FRAME...]\n"
                  "  Brings the configured channel onto the bus, sends each FRAME, prints it\n"
                  "  and the answer of a peer node (identifier + 1), then takes the channel\n"
                  "  off the bus. Without frames a short scripted exchange runs.\n"
+                 "  --no-peer  another node of the bus answers; none is opened here\n"
                  "  FRAME is <id>#<data> or <id>#R[<dlc>]:\n"
                  "    <id>    3 hex digits (standard, up to 7FF) or 8 (extended, up to 1FFFFFFF)\n"
                  "    <data>  up to 8 hex byte pairs, optionally separated by '.'\n"
@@ -89,24 +96,29 @@ std::optional<Frame> read(bool extended)
     return frame;
 }
 
-// Sends `frame` and polls until the peer's answer has been read, at most
-// kMaxPolls times. Every frame read is printed.
-bool exchange(const Frame& frame, demo::Peer& peer)
+// Sends `frame` and polls until the peer's answer has been read, for
+// kAnswerTime at most. Every frame read is printed. `peer` is null when
+// another node answers.
+bool exchange(const Frame& frame, demo::Peer* peer)
 {
     if (!send(frame)) {
         std::fprintf(stderr, "%s: the library refused to send %s\n", kProgram,
-                     demo::notation(frame).c_str());
+                     notation::notation(frame).c_str());
         return false;
     }
-    std::printf("%s\n", demo::candumpLine(kChannel, "TX", frame).c_str());
+    std::printf("%s\n", notation::candumpLine(kChannel, "TX", frame).c_str());
 
     Frame expected = frame;
     demo::setFromDriverId(expected, demo::answerId(demo::driverId(frame)));
-    for (int poll = 0; poll < kMaxPolls; ++poll) {
-        peer.serve();
+    const auto end = std::chrono::steady_clock::now() + kAnswerTime;
+    while (std::chrono::steady_clock::now() < end) {
+        if (peer != nullptr) {
+            peer->serve();
+        }
         std::optional<Frame> got = read(expected.extended);
         if (!got) {
-            continue; // nothing usable taken; poll again
+            std::this_thread::sleep_for(1ms); // nothing usable taken; poll again
+            continue;
         }
         // The message records carry no remote mark: a remote frame arrives
         // like a data frame of its length. The peer answers a remote request
@@ -115,13 +127,15 @@ bool exchange(const Frame& frame, demo::Peer& peer)
             got->remote = true;
             got->data = {};
         }
-        std::printf("%s\n", demo::candumpLine(kChannel, "RX", *got).c_str());
+        std::printf("%s\n", notation::candumpLine(kChannel, "RX", *got).c_str());
         if (*got == expected) {
             return true;
         }
     }
-    std::fprintf(stderr, "%s: no answer to %s after %d polls\n", kProgram,
-                 demo::notation(frame).c_str(), kMaxPolls);
+    std::fprintf(stderr, "%s: no answer to %s within %lld ms\n", kProgram,
+                 notation::notation(frame).c_str(),
+                 static_cast<long long>(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(kAnswerTime).count()));
     return false;
 }
 
@@ -146,6 +160,11 @@ int main(int argc, char** argv)
 {
     std::vector<Frame> frames;
     std::vector<std::string> texts(argv + 1, argv + argc);
+    const auto noPeer = std::find(texts.begin(), texts.end(), "--no-peer");
+    const bool ownPeer = noPeer == texts.end();
+    if (!ownPeer) {
+        texts.erase(noPeer);
+    }
     if (texts.empty()) {
         texts.assign(std::begin(kScript), std::end(kScript));
     }
@@ -155,7 +174,7 @@ int main(int argc, char** argv)
             return 0;
         }
         std::string error;
-        std::optional<Frame> frame = demo::parseFrame(text, error);
+        std::optional<Frame> frame = notation::parseFrame(text, error);
         if (!frame) {
             std::fprintf(stderr, "%s: bad frame \"%s\": %s\n", kProgram, text.c_str(),
                          error.c_str());
@@ -177,17 +196,19 @@ int main(int argc, char** argv)
         channel == kPeerChannels[0].name ? kPeerChannels[1] : kPeerChannels[0];
     demo::Peer peer;
     std::string error;
-    if (!peer.open(peerChannel, kbit * 1000, error)) {
+    if (ownPeer && !peer.open(peerChannel, kbit * 1000, error)) {
         std::fprintf(stderr, "%s: the peer cannot join the bus: %s\n", kProgram, error.c_str());
         CAN_Exit();
         return kExitFailure;
     }
-    std::printf("%s on %s at %d kbit/s; peer on %s answers with identifier + 1\n", kChannel,
-                channel.c_str(), static_cast<int>(kbit), peerChannel.name);
+    std::printf("%s on %s at %d kbit/s; %s answers with identifier + 1\n", kChannel,
+                channel.c_str(), static_cast<int>(kbit),
+                ownPeer ? (std::string("peer on ") + peerChannel.name).c_str()
+                        : "another node of the bus");
 
     int answered = 0;
     for (const Frame& frame : frames) {
-        answered += exchange(frame, peer) ? 1 : 0;
+        answered += exchange(frame, ownPeer ? &peer : nullptr) ? 1 : 0;
     }
     std::printf("%zu sent, %d answered\n", frames.size(), answered);
 

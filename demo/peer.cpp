@@ -1,6 +1,7 @@
 #include "peer.h"
 
 #include "driver/vcand32.h"
+#include "driver_id.h"
 #include "frame.h"
 
 #include <array>

@@ -3,13 +3,20 @@
 #include "driver/channel_catalogue.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace sim {
 namespace {
 
+constexpr const char* kBusVariable = "MORVANTIS_BUS";
+
 using morvantis::kEventReceived;
 using morvantis::kEventTransmit;
+using morvantis::kFlagError;
 using morvantis::kFlagOverrun;
 using morvantis::kFlagRemote;
 
@@ -36,16 +43,27 @@ SimBus& TheBus()
 
 SimBus::SimBus()
 {
-    resetLocked();
+    [[maybe_unused]] const auto none = resetLocked();
+}
+
+// At the end of the process: a driver left open ends its network thread.
+SimBus::~SimBus()
+{
+    std::unique_ptr<NetworkLink> network;
+    {
+        const Lock lock(mutex_);
+        network = std::move(network_);
+    }
 }
 
 void SimBus::reset()
 {
+    std::unique_ptr<NetworkLink> network;
     const Lock lock(mutex_);
-    resetLocked();
+    network = resetLocked();
 }
 
-void SimBus::resetLocked()
+std::unique_ptr<NetworkLink> SimBus::resetLocked()
 {
     // One channel per catalogue entry, in catalogue order.
     channelCount_ = 0;
@@ -68,6 +86,10 @@ void SimBus::resetLocked()
     driverOpen_ = 0;
     logging_ = true;
     callCount_ = 0;
+    for (std::uint32_t& epoch : epochs_) {
+        ++epoch;
+    }
+    return std::move(network_);
 }
 
 void SimBus::clearOpenPortScript()
@@ -179,7 +201,21 @@ Status SimBus::openDriver()
 {
     const Lock lock(mutex_);
     SimCall* entry = log(SIM_OPEN_DRIVER);
-    const Status status = scripted(SIM_OPEN_DRIVER);
+    Status status = scripted(SIM_OPEN_DRIVER);
+    if (status == NCD_SUCCESS && driverOpen_ == 0) {
+        // The bus to use is chosen when the driver is opened; a bus that
+        // cannot be named is never replaced by the in-process one.
+        if (const char* value = std::getenv(kBusVariable)) {
+            std::string error;
+            if (const std::optional<BusAddress> address = ParseBusAddress(value, error)) {
+                network_ = std::make_unique<NetworkLink>(*address, *this);
+            } else {
+                std::fprintf(stderr, "VCAND32.DLL: %s=\"%s\": %s\n", kBusVariable, value,
+                             error.c_str());
+                status = NCD_CANNOT_OPEN_DRIVER;
+            }
+        }
+    }
     if (status == NCD_SUCCESS) {
         ++driverOpen_;
     }
@@ -188,6 +224,7 @@ Status SimBus::openDriver()
 
 Status SimBus::closeDriver()
 {
+    std::unique_ptr<NetworkLink> network; // ended after the lock is given up
     const Lock lock(mutex_);
     SimCall* entry = log(SIM_CLOSE_DRIVER);
     const Status status = scripted(SIM_CLOSE_DRIVER);
@@ -196,6 +233,7 @@ Status SimBus::closeDriver()
         for (std::int32_t handle = 0; handle < kMaxPorts; ++handle) {
             releasePort(handle);
         }
+        network = std::move(network_);
     }
     return done(entry, status);
 }
@@ -306,6 +344,13 @@ Status SimBus::closePort(std::int32_t handle)
 
 void SimBus::releasePort(std::int32_t handle)
 {
+    Port& p = ports_[static_cast<std::size_t>(handle)];
+    for (const int node : p.nodes) {
+        if (node >= 0 && network_) {
+            network_->leave(node);
+        }
+    }
+    ++epochs_[static_cast<std::size_t>(handle)];
     for (int i = 0; i < channelCount_; ++i) {
         Channel& c = channels_[static_cast<std::size_t>(i)];
         if (c.initOwner == handle) {
@@ -375,14 +420,80 @@ Status SimBus::setMode(std::int32_t handle, std::uint32_t mask, std::int32_t tx,
 
 Status SimBus::activate(std::int32_t handle, std::uint32_t mask)
 {
-    const Lock lock(mutex_);
+    std::unique_lock lock(mutex_);
     SimCall* entry = log(SIM_ACTIVATE, {arg(handle), mask});
     Port* p = nullptr;
-    const Status status = checkChannels(SIM_ACTIVATE, handle, mask, &Port::access, p);
+    Status status = checkChannels(SIM_ACTIVATE, handle, mask, &Port::access, p);
+    if (status == NCD_SUCCESS && network_) {
+        status = joinNodes(lock, handle, mask & ~p->active);
+    }
     if (status == NCD_SUCCESS) {
         p->active |= mask;
     }
     return done(entry, status);
+}
+
+Status SimBus::joinNodes(std::unique_lock<std::mutex>& lock, std::int32_t handle,
+                         std::uint32_t mask)
+{
+    const std::uint64_t tag = tagOf(handle);
+    std::array<int, kMaxChannels> joined = kNoNodes;
+    bool all = true;
+    NetworkLink& network = *network_; // kept until the driver is closed
+    lock.unlock();
+    for (int bit = 0; bit < kMaxChannels && all; ++bit) {
+        if ((mask & (1u << bit)) != 0) {
+            joined[static_cast<std::size_t>(bit)] = network.join(tag);
+            all = joined[static_cast<std::size_t>(bit)] >= 0;
+        }
+    }
+    lock.lock();
+    Port* p = taggedPort(tag);
+    for (std::size_t bit = 0; bit < joined.size(); ++bit) {
+        if (joined[bit] < 0) {
+            continue;
+        }
+        if (all && p != nullptr) {
+            p->nodes[bit] = joined[bit];
+        } else {
+            network.leave(joined[bit]);
+        }
+    }
+    return all && p != nullptr ? NCD_SUCCESS : NCD_PORT_IS_OFFLINE;
+}
+
+std::uint64_t SimBus::tagOf(std::int32_t handle) const
+{
+    return (std::uint64_t{epochs_[static_cast<std::size_t>(handle)]} << 32) |
+           static_cast<std::uint32_t>(handle);
+}
+
+SimBus::Port* SimBus::taggedPort(std::uint64_t tag)
+{
+    const auto handle = static_cast<std::int32_t>(tag & 0xFFFFFFFFu);
+    Port* p = port(handle);
+    return p != nullptr && tagOf(handle) == tag ? p : nullptr;
+}
+
+void SimBus::received(std::uint64_t tag, const DriverEvent& event)
+{
+    const Lock lock(mutex_);
+    Port* p = taggedPort(tag);
+    if (p == nullptr) {
+        return; // the port has left the bus meanwhile
+    }
+    const bool extended = (event.id & NCD_EXTENDED_ID) != 0;
+    if ((event.flags & kFlagError) != 0 || passes(extended ? p->extended : p->standard, event.id)) {
+        enqueue(*p, event);
+    }
+}
+
+void SimBus::lostFrames(std::uint64_t tag)
+{
+    const Lock lock(mutex_);
+    if (Port* p = taggedPort(tag)) {
+        p->overrun = true;
+    }
 }
 
 void SimBus::enqueue(Port& p, const DriverEvent& event)
@@ -444,7 +555,13 @@ Status SimBus::transmit(std::int32_t handle, std::uint32_t mask, const DriverEve
     if (status == NCD_SUCCESS && (mask & ~sender->active) != 0) {
         status = NCD_PORT_IS_OFFLINE;
     }
-    if (status == NCD_SUCCESS) {
+    if (status == NCD_SUCCESS && network_) {
+        for (std::size_t bit = 0; bit < sender->nodes.size() && status == NCD_SUCCESS; ++bit) {
+            if ((mask & (1u << bit)) != 0) {
+                status = network_->send(sender->nodes[bit], *event);
+            }
+        }
+    } else if (status == NCD_SUCCESS) {
         DriverEvent frame{};
         frame.tag = kEventReceived;
         frame.id = event->id;

@@ -8,14 +8,24 @@
 // may call them at any time. An event a receive hands out is the port's
 // own (`Port::delivered`) and stays as it is until the next receive on that
 // port, closing the port or a reset; only the port's reading thread uses it.
+//
+// With MORVANTIS_BUS=HOST:PORT/BUS set when the driver is opened, the bus
+// is a socketcand server's instead: each activated channel of a port joins
+// it as a node of its own (network_link.h), frames sent go there, and what
+// the server delivers reaches the port through its acceptance filters. The
+// network thread takes the lock only to deliver; the operations that wait
+// for it (activation, and closing the driver or a reset, which end it) wait
+// without the lock.
 #pragma once
 
 #include "driver/vcand32_records.h"
+#include "network_link.h"
 #include "sim_control.h"
 
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -25,9 +35,10 @@ using morvantis::AcceptanceFilter;
 using morvantis::DriverEvent;
 using Status = std::uint16_t;
 
-class SimBus {
+class SimBus final : public NodeOwner {
 public:
     SimBus();
+    ~SimBus();
     void reset();
 
     Status openDriver();
@@ -62,6 +73,10 @@ public:
     std::uint32_t activeChannels(std::int32_t handle) const;
     std::int32_t channelBitrate(std::uint32_t mask) const;
 
+    // What the network thread delivers (NodeOwner).
+    void received(std::uint64_t tag, const DriverEvent& event) override;
+    void lostFrames(std::uint64_t tag) override;
+
 private:
     static constexpr int kMaxPorts = 32;
     static constexpr int kMaxChannels = 32;
@@ -75,6 +90,12 @@ private:
         std::int32_t initOwner; // port with init access, -1 none
     };
 
+    static constexpr std::array<int, kMaxChannels> kNoNodes = [] {
+        std::array<int, kMaxChannels> nodes{};
+        nodes.fill(-1);
+        return nodes;
+    }();
+
     struct Port {
         bool open = false;
         std::uint32_t access = 0;
@@ -85,8 +106,9 @@ private:
         std::vector<DriverEvent> queue; // ring of the requested size
         std::size_t head = 0;
         std::size_t count = 0;
-        bool overrun = false;    // a frame was lost: flag the next one
-        DriverEvent delivered{}; // what the last receive handed out
+        bool overrun = false;                           // a frame was lost: flag the next one
+        DriverEvent delivered{};                        // what the last receive handed out
+        std::array<int, kMaxChannels> nodes = kNoNodes; // network mode: by channel bit
     };
 
     struct OpenPortScript {
@@ -98,7 +120,9 @@ private:
 
     // What follows is used with mutex_ held.
     using Lock = std::lock_guard<std::mutex>;
-    void resetLocked();
+    // Back to a fresh bus; the network link, if any, is handed out to be
+    // ended once the lock is given up.
+    [[nodiscard]] std::unique_ptr<NetworkLink> resetLocked();
     Port* port(std::int32_t handle);
     const Port* port(std::int32_t handle) const;
     std::uint32_t allChannels() const;
@@ -119,6 +143,13 @@ private:
     Status checkChannels(SimOp op, std::int32_t handle, std::uint32_t mask,
                          std::uint32_t Port::*allowed, Port*& p);
     Status scripted(SimOp op);
+    // Network mode: the port a node's tag names, while it is the same port.
+    Port* taggedPort(std::uint64_t tag);
+    std::uint64_t tagOf(std::int32_t handle) const;
+    // Network mode: joins the bus for the channels `mask` of port `handle`,
+    // with `lock` given up meanwhile; NCD_PORT_IS_OFFLINE when a node could
+    // not join.
+    Status joinNodes(std::unique_lock<std::mutex>& lock, std::int32_t handle, std::uint32_t mask);
 
     std::array<Channel, kMaxChannels> channels_{};
     int channelCount_ = 0;
@@ -131,6 +162,8 @@ private:
     bool logging_ = true;
     std::array<SimCall, kMaxLog> log_{};
     std::int32_t callCount_ = 0;
+    std::unique_ptr<NetworkLink> network_;          // network mode while the driver is open
+    std::array<std::uint32_t, kMaxPorts> epochs_{}; // counts each port's openings
     mutable std::mutex mutex_;
 };
 

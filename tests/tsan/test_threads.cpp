@@ -4,9 +4,12 @@
 // the application's frames and echoes them on one thread while it sends
 // frames of its own on a second; a fifth thread asks for the library's
 // information and status meanwhile. Every frame is counted and compared on
-// the side that receives it, in order. Built with ThreadSanitizer
-// (MORVANTIS_TSAN), this shows that the library and the simulated driver
-// hold to the threading contract in morvantis.h.
+// the side that receives it, in order. It runs twice: on the simulated
+// driver's in-process bus, and with both ends as nodes on a morvantis-bus
+// daemon's bus, where the driver's network thread carries every frame.
+// Built with ThreadSanitizer (MORVANTIS_TSAN), this shows that the library
+// and the simulated driver hold to the threading contract in morvantis.h.
+#include "bus_daemon.h"
 #include "driver/vcand32.h"
 #include "morvantis.h"
 #include "sim_control.h"
@@ -17,7 +20,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -223,8 +228,17 @@ testing::AssertionResult OpenPeer(Exchange& exchange)
     return testing::AssertionSuccess();
 }
 
-TEST(Threads, ReadingAndSendingOnTheirOwnThreadsAtBothEndsLoseAndReorderNothing)
+// The parameter: true for the bus of a morvantis-bus daemon.
+class Threads : public testing::TestWithParam<bool> {};
+
+TEST_P(Threads, ReadingAndSendingOnTheirOwnThreadsAtBothEndsLoseAndReorderNothing)
 {
+    std::unique_ptr<morvantis::testing::BusDaemon> daemon;
+    if (GetParam()) {
+        daemon = std::make_unique<morvantis::testing::BusDaemon>();
+        ASSERT_TRUE(daemon->running());
+        setenv("MORVANTIS_BUS", daemon->address().c_str(), 1);
+    }
     simReset();
     simSetLogging(0);
     ASSERT_EQ(CAN_Init(), 0); // LAPcan(II) C1 S1 at 100 kbit/s: the built-in settings
@@ -257,6 +271,12 @@ TEST(Threads, ReadingAndSendingOnTheirOwnThreadsAtBothEndsLoseAndReorderNothing)
     EXPECT_EQ(ncdClosePort(exchange.peerPort), NCD_SUCCESS);
     EXPECT_EQ(ncdCloseDriver(), NCD_SUCCESS);
     EXPECT_EQ(CAN_Exit(), 0);
+    unsetenv("MORVANTIS_BUS");
 }
+
+INSTANTIATE_TEST_SUITE_P(Bus, Threads, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& bus) {
+                             return bus.param ? "OverTheBusDaemon" : "InProcess";
+                         });
 
 } // namespace

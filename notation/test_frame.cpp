@@ -1,5 +1,5 @@
-// The demo's frame notation: what the command line accepts, what it turns
-// away, and the candump lines printed from it.
+// The frame notation: what cansend's notation accepts, what it turns away,
+// the candump lines printed from it, and candump -L log lines.
 #include "frame.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace demo {
+namespace notation {
 namespace {
 
 Frame frame(std::uint32_t id, bool extended, bool remote, std::vector<std::uint8_t> bytes,
@@ -85,5 +85,68 @@ TEST(FrameNotation, CandumpLines)
               "  morvantis  RX  00A   [0]");
 }
 
+TEST(FrameNotation, CandumpLineWithoutDirection)
+{
+    EXPECT_EQ(candumpLine("vcan0", "", frame(0x123, false, false, {0xDE, 0xAD, 0xBE, 0xEF}, 4)),
+              "  vcan0  123   [4]  DE AD BE EF");
+}
+
+struct LogCase {
+    const char* line;
+    std::int64_t micros;
+    const char* channel;
+    Frame expected;
+    const char* written; // what logLine writes back for it
+};
+
+TEST(LogLines, ReadAndWrittenAsCandumpWritesThem)
+{
+    const LogCase cases[] = {
+        {"(1702300000.123456) vcan0 123#DEADBEEF", 1702300000123456, "vcan0",
+         frame(0x123, false, false, {0xDE, 0xAD, 0xBE, 0xEF}, 4),
+         "(1702300000.123456) vcan0 123#DEADBEEF\n"},
+        {"(0.000001) bus 1FFFFFFF#", 1, "bus", frame(0x1FFFFFFF, true, false, {}, 0),
+         "(0.000001) bus 1FFFFFFF#\n"},
+        {"(12.5) a 7FF#R3", 12500000, "a", frame(0x7FF, false, true, {}, 3),
+         "(12.500000) a 7FF#R3\n"},
+        {"(3)  vcan1   00000123#R R", 3000000, "vcan1", frame(0x123, true, true, {}, 0),
+         "(3.000000) vcan1 00000123#R\n"},
+        {"(1.000000) c 001#0102030405060708 T\r", 1000000, "c",
+         frame(1, false, false, {1, 2, 3, 4, 5, 6, 7, 8}, 8),
+         "(1.000000) c 001#0102030405060708\n"},
+    };
+    for (const LogCase& c : cases) {
+        std::string error;
+        const std::optional<LogLine> parsed = parseLogLine(c.line, error);
+        ASSERT_TRUE(parsed) << c.line << ": " << error;
+        EXPECT_EQ(parsed->micros, c.micros) << c.line;
+        EXPECT_EQ(parsed->channel, c.channel) << c.line;
+        EXPECT_EQ(parsed->frame, c.expected) << c.line;
+        std::string out(maxLogLine(parsed->channel.size()), '\0');
+        out.resize(logLine(out.data(), parsed->micros, parsed->channel, parsed->frame));
+        EXPECT_EQ(out, c.written) << c.line;
+    }
+}
+
+TEST(LogLines, TurnsAwayWhatIsNotALogLine)
+{
+    const char* const cases[] = {
+        "",                                      // nothing
+        "vcan0 123#11",                          // no time
+        "(1.2.3) vcan0 123#11",                  // not a time
+        "(1.1234567) vcan0 123#11",              // more than microseconds
+        "(x) vcan0 123#11",                      // not digits
+        "(1.0) vcan0",                           // no frame
+        "(1.0) vcan0 12#11",                     // bad frame
+        "(1.0) vcan0 123#11 X",                  // unknown flag
+        "(1.0) vcan0 20000004#0001000000000000", // error frame: not a frame to send
+    };
+    for (const char* text : cases) {
+        std::string error;
+        EXPECT_FALSE(parseLogLine(text, error)) << text;
+        EXPECT_FALSE(error.empty()) << text;
+    }
+}
+
 } // namespace
-} // namespace demo
+} // namespace notation

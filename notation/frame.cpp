@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace demo {
+namespace notation {
 namespace {
 
 constexpr std::size_t kStandardDigits = 3;
@@ -132,8 +132,10 @@ std::string candumpLine(std::string_view channel, std::string_view direction, co
 {
     std::string line = "  ";
     line += channel;
-    line += "  ";
-    line += direction;
+    if (!direction.empty()) {
+        line += "  ";
+        line += direction;
+    }
     char text[32];
     int used = std::snprintf(text, sizeof text, frame.extended ? "  %08X" : "  %03X",
                              static_cast<unsigned>(frame.id));
@@ -154,23 +156,104 @@ std::string candumpLine(std::string_view channel, std::string_view direction, co
     return line;
 }
 
-std::uint32_t driverId(const Frame& frame)
+std::size_t logLine(char* out, std::int64_t micros, std::string_view channel, const Frame& frame)
 {
-    return frame.extended ? (frame.id | kExtendedMark) : frame.id;
-}
-
-void setFromDriverId(Frame& frame, std::uint32_t id)
-{
-    frame.extended = (id & kExtendedMark) != 0;
-    frame.id = frame.extended ? (id & kExtendedIdMask) : id;
-}
-
-std::uint32_t answerId(std::uint32_t id)
-{
-    if ((id & kExtendedMark) != 0) {
-        return ((id + 1) & kExtendedIdMask) | kExtendedMark;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    char* p = out;
+    const int used =
+        std::snprintf(p, 32, "(%lld.%06lld) ", static_cast<long long>(micros / 1000000),
+                      static_cast<long long>(micros % 1000000));
+    p += used;
+    for (const char c : channel) {
+        *p++ = c;
     }
-    return (id + 1) & kStandardIdMask;
+    *p++ = ' ';
+    for (int shift = frame.extended ? 28 : 8; shift >= 0; shift -= 4) {
+        *p++ = kHex[(frame.id >> shift) & 0xF];
+    }
+    *p++ = '#';
+    if (frame.remote) {
+        *p++ = 'R';
+        if (frame.length != 0) {
+            *p++ = static_cast<char>('0' + frame.length);
+        }
+    } else {
+        for (std::size_t i = 0; i < frame.length; ++i) {
+            *p++ = kHex[frame.data[i] >> 4];
+            *p++ = kHex[frame.data[i] & 0xF];
+        }
+    }
+    *p++ = '\n';
+    return static_cast<std::size_t>(p - out);
 }
 
-} // namespace demo
+std::optional<LogLine> parseLogLine(std::string_view line, std::string& error)
+{
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    const std::size_t close = line.find(')');
+    if (line.empty() || line[0] != '(' || close == std::string_view::npos) {
+        error = "a log line starts with the time in parentheses, (SECONDS.MICROSECONDS)";
+        return std::nullopt;
+    }
+    const std::string_view time = line.substr(1, close - 1);
+    const std::size_t dot = time.find('.');
+    const std::string_view seconds = time.substr(0, dot);
+    const std::string_view fraction =
+        dot == std::string_view::npos ? std::string_view{} : time.substr(dot + 1);
+    const auto allDigits = [](std::string_view digits) {
+        return digits.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (seconds.empty() || seconds.size() > 12 || fraction.size() > 6 || !allDigits(seconds) ||
+        !allDigits(fraction)) {
+        error = "the time \"" + std::string(time) + "\" is not SECONDS.MICROSECONDS";
+        return std::nullopt;
+    }
+    LogLine result;
+    for (const char c : seconds) {
+        result.micros = result.micros * 10 + (c - '0');
+    }
+    std::int64_t micros = 0;
+    for (std::size_t i = 0; i < 6; ++i) {
+        micros = micros * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+    }
+    result.micros = result.micros * 1000000 + micros;
+
+    std::string_view rest = line.substr(close + 1);
+    const auto skipSpaces = [&rest] {
+        const std::size_t start = rest.find_first_not_of(' ');
+        rest = start == std::string_view::npos ? std::string_view{} : rest.substr(start);
+    };
+    skipSpaces();
+    const std::size_t space = rest.find(' ');
+    if (rest.empty() || space == std::string_view::npos) {
+        error = "a log line has the time, the channel and the frame, separated by spaces";
+        return std::nullopt;
+    }
+    result.channel = rest.substr(0, space);
+    rest = rest.substr(space);
+    skipSpaces();
+    // python-can writes a direction flag, R or T, after the frame.
+    const std::size_t end = rest.find(' ');
+    const std::string_view frameText = rest.substr(0, end);
+    if (end != std::string_view::npos) {
+        std::string_view flag = rest.substr(end);
+        const std::size_t start = flag.find_first_not_of(' ');
+        flag = start == std::string_view::npos ? std::string_view{} : flag.substr(start);
+        if (!flag.empty() && flag != "R" && flag != "T") {
+            error = "unexpected \"" + std::string(flag) + "\" after the frame";
+            return std::nullopt;
+        }
+    }
+    std::string frameError;
+    const std::optional<Frame> frame = parseFrame(frameText, frameError);
+    if (!frame) {
+        error = "bad frame \"" + std::string(frameText) + "\": " + frameError;
+        return std::nullopt;
+    }
+    result.frame = *frame;
+    return result;
+}
+
+} // namespace notation

@@ -1,0 +1,48 @@
+#include "log.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace bus {
+
+Log::Log(const std::string& path)
+    : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)), buffer_(1 << 16)
+{
+    if (fd_ < 0) {
+        throw std::system_error(errno, std::generic_category(), path);
+    }
+}
+
+Log::~Log()
+{
+    flush();
+    ::close(fd_);
+}
+
+void Log::add(const Record& record, const std::string& bus)
+{
+    if (buffer_.size() - used_ < notation::maxLogLine(bus.size())) {
+        flush();
+    }
+    used_ += notation::logLine(buffer_.data() + used_, record.micros, bus, record.frame);
+}
+
+void Log::flush()
+{
+    std::size_t done = 0;
+    while (done < used_) {
+        const ssize_t written = ::write(fd_, buffer_.data() + done, used_ - done);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break; // a full disk loses log lines, never the bus
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    used_ = 0;
+}
+
+} // namespace bus

@@ -1,0 +1,31 @@
+// --log FILE: every frame of every bus as a candump -L line. Lines gather
+// in a buffer that goes to the file at the end of each batch of work, so
+// that a crash loses at most the batch in hand.
+#pragma once
+
+#include "bus.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bus {
+
+class Log {
+public:
+    // Opens (appends to) the file; throws std::system_error.
+    explicit Log(const std::string& path);
+    ~Log();
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
+
+    void add(const Record& record, const std::string& bus);
+    void flush();
+
+private:
+    int fd_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+};
+
+} // namespace bus
