@@ -3,7 +3,9 @@
 
 add_library(vcand32 SHARED $<TARGET_OBJECTS:vcand32_sim> $<TARGET_OBJECTS:morvantis_catalogue>)
 target_link_libraries(vcand32 PRIVATE ${vcand32_sim_libraries})
-target_include_directories(vcand32 PUBLIC sim src include)
+target_include_directories(vcand32 PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/sim>
+                                          $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>
+                                          $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
 
 add_library(morvantis_host OBJECT
     src/platform/host/platform_host.cpp
@@ -15,7 +17,12 @@ add_library(morvantis SHARED
     $<TARGET_OBJECTS:morvantis_catalogue>
     $<TARGET_OBJECTS:morvantis_host>
     src/api/library_load.cpp)
-target_include_directories(morvantis PRIVATE src ${generated_dir} PUBLIC include)
+target_include_directories(morvantis PRIVATE src ${generated_dir}
+                                     PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
+# Installed, the library finds the driver library beside it.
+set_target_properties(morvantis PROPERTIES VERSION ${PROJECT_VERSION}
+                                           SOVERSION ${PROJECT_VERSION_MAJOR}
+                                           INSTALL_RPATH "$ORIGIN")
 target_compile_definitions(morvantis PRIVATE MORVANTIS_BUILDING)
 target_link_libraries(morvantis PRIVATE vcand32 ${CMAKE_DL_LIBS})
 optimise_whole(morvantis_host morvantis vcand32)

@@ -55,6 +55,22 @@ add_custom_command(TARGET morvantis POST_BUILD
     COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${morvantis_def} -D morvantis.dll
             -l $<TARGET_LINKER_FILE:morvantis>
     COMMENT "Import library for morvantis.dll")
+# The same for MSVC-style linkers (link, lld-link): -k gives each import
+# the name type "undecorate", so that _CAN_Init@0 imports CAN_Init.
+find_program(MORVANTIS_LLVM_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED
+             DOC "llvm-dlltool, for the import library of MSVC-style linkers")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(dlltool_machine i386)
+else()
+    set(dlltool_machine i386:x86-64)
+endif()
+set(morvantis_msvc_implib ${PROJECT_BINARY_DIR}/morvantis.lib)
+add_custom_command(OUTPUT ${morvantis_msvc_implib}
+    COMMAND ${MORVANTIS_LLVM_DLLTOOL} -m ${dlltool_machine} -k -d ${morvantis_def}
+            -D morvantis.dll -l ${morvantis_msvc_implib}
+    DEPENDS ${morvantis_def}
+    COMMENT "Import library for morvantis.dll, MSVC style")
+add_custom_target(morvantis_msvc_implib ALL DEPENDS ${morvantis_msvc_implib})
 target_link_options(morvantis PRIVATE ${static_runtime} ${dll_link_guards})
 target_link_libraries(morvantis PRIVATE ${vcand32_implib} user32 kernel32)
 

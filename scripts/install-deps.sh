@@ -11,8 +11,9 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 wanted=(cmake make g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev
         libbenchmark-dev clang-format file python3 libasio-dev libcli11-dev python3-can iproute2)
 if [ "${1:-all}" != native ]; then
-    wanted+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-             wine wine64 xvfb xauth imagemagick)
+    # googletest: the sources, built with mingw-w64 for the Windows test programs.
+    wanted+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 googletest
+             llvm-14 wine wine64 xvfb xauth imagemagick)
     # 32-bit Wine only where 32-bit code can run at all.
     if "$here/can-run-32bit"; then
         if ! dpkg --print-foreign-architectures | grep -qx i386; then

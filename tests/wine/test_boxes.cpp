@@ -2,7 +2,9 @@
 // box from the real morvantis.dll with the exact text, the caption, an OK
 // button only and no owner. Each refusal is tried with clean statuses and
 // with garbage in the upper half of the driver's result register.
-#include "harness.h"
+#include "fixture.h"
+
+#include <gtest/gtest.h>
 
 #include "morvantis.h"
 #include "sim_control.h"
@@ -39,38 +41,33 @@ const Refusal kRefusals[] = {
 
 } // namespace
 
-TEST(ARefusedStepShowsOneBoxAndFails)
+TEST(MessageBoxes, ARefusedStepShowsOneBoxAndFails)
 {
     for (const uint16_t highBits : {uint16_t{0}, uint16_t{0xABCD}}) {
         char bits[32];
         std::snprintf(bits, sizeof bits, "high bits 0x%04X", highBits);
-        harness::Context statuses(bits);
+        SCOPED_TRACE(bits);
         for (const Refusal& refusal : kRefusals) {
-            harness::Context context(refusal.what);
-            harness::WorkingDirectory directory;
+            SCOPED_TRACE(refusal.what);
+            fixture::WorkingDirectory directory;
             simReset();
             simSetResultHighBits(highBits);
             refusal.script();
-            harness::Library library;
-            CHECK(harness::captureMessageBoxes(library.module()));
-            harness::capturedBoxes().clear();
+            fixture::Library library;
+            EXPECT_TRUE(fixture::captureMessageBoxes(library.module()));
+            fixture::capturedBoxes().clear();
 
-            CHECK_EQ(library.get<decltype(&CAN_Init)>("CAN_Init")(), -1);
-            const auto& boxes = harness::capturedBoxes();
-            CHECK_EQ(boxes.size(), 1u);
+            EXPECT_EQ(library.get<decltype(&CAN_Init)>("CAN_Init")(), -1);
+            const auto& boxes = fixture::capturedBoxes();
+            EXPECT_EQ(boxes.size(), 1u);
             if (!boxes.empty()) {
-                CHECK(boxes[0].owner == nullptr);
-                CHECK_STR(boxes[0].caption, "morvantis.dll");
-                CHECK_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
-                CHECK_STR(boxes[0].text, refusal.text);
+                EXPECT_EQ(boxes[0].owner, nullptr);
+                EXPECT_EQ(boxes[0].caption, "morvantis.dll");
+                EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
+                EXPECT_EQ(boxes[0].text, refusal.text);
             }
-            CHECK_EQ(simOpenPortCount(), 0); // never opened, or closed again
+            EXPECT_EQ(simOpenPortCount(), 0); // never opened, or closed again
             library.get<decltype(&CAN_Exit)>("CAN_Exit")();
         }
     }
-}
-
-int main(int argc, char** argv)
-{
-    return harness::runAll(argc, argv);
 }

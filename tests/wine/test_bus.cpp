@@ -2,7 +2,9 @@
 // imported driver operations, frames of every kind exchanged with a second
 // node that uses the simulated VCAND32.DLL directly, and driver statuses
 // read as the 16 bits they are.
-#include "harness.h"
+#include "fixture.h"
+
+#include <gtest/gtest.h>
 
 #include "driver/vcand32_records.h"
 
@@ -45,12 +47,12 @@ public:
         if (!ready_) {
             return;
         }
-        CHECK_EQ(status(openDriver_()), 0);
+        EXPECT_EQ(status(openDriver_()), 0);
         mask_ = getChannelMask_(1, 0, 1);
         uint32_t permission = 0;
-        CHECK_EQ(status(openPort_(&handle_, "PEER", mask_, mask_, &permission, 64)), 0);
-        CHECK_EQ(status(setBitrate_(handle_, mask_, 100000)), 0);
-        CHECK_EQ(status(activate_(handle_, mask_)), 0);
+        EXPECT_EQ(status(openPort_(&handle_, "PEER", mask_, mask_, &permission, 64)), 0);
+        EXPECT_EQ(status(setBitrate_(handle_, mask_, 100000)), 0);
+        EXPECT_EQ(status(activate_(handle_, mask_)), 0);
     }
 
     ~Peer()
@@ -94,7 +96,7 @@ private:
         function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(driver, name)));
         if (function == nullptr) {
             ready_ = false;
-            harness::fail(__FILE__, __LINE__, std::string("VCAND32.DLL lacks ") + name);
+            ADD_FAILURE() << "VCAND32.DLL lacks " << name;
         }
     }
 
@@ -115,7 +117,7 @@ private:
 
 // The library's exchange functions, looked up by name.
 struct Exchange {
-    explicit Exchange(const harness::Library& library)
+    explicit Exchange(const fixture::Library& library)
         : init(library.get<decltype(&CAN_Init)>("CAN_Init")),
           exit(library.get<decltype(&CAN_Exit)>("CAN_Exit")),
           readMsg(library.get<decltype(&CAN_Read_Msg)>("CAN_Read_Msg")),
@@ -170,14 +172,14 @@ void libraryToPeer(const Exchange& can, Peer& peer, const Frame& frame)
         std::memcpy(msg.data, frame.data, sizeof msg.data);
         result = frame.remote ? can.sendRtr(&msg) : can.sendMsg(&msg);
     }
-    CHECK_EQ(result, 0);
+    EXPECT_EQ(result, 0);
     Event event{};
-    CHECK(peer.receive(event));
-    CHECK_EQ(event.tag, kReceived);
-    CHECK_EQ(event.id, frame.id);
-    CHECK_EQ(event.flags, frame.remote ? kRemote : 0);
-    CHECK_EQ(event.length, frame.length);
-    CHECK(std::memcmp(event.data, frame.data, sizeof event.data) == 0);
+    EXPECT_TRUE(peer.receive(event));
+    EXPECT_EQ(event.tag, kReceived);
+    EXPECT_EQ(event.id, frame.id);
+    EXPECT_EQ(event.flags, frame.remote ? kRemote : 0);
+    EXPECT_EQ(event.length, frame.length);
+    EXPECT_TRUE(std::memcmp(event.data, frame.data, sizeof event.data) == 0);
 }
 
 // The peer sends the frame; the library must deliver it, writing exactly
@@ -191,16 +193,16 @@ template <typename Record> void expectRead(int32_t(__stdcall* read)(Record*), co
     std::memcpy(expected, frame.data, frame.length);
     Record msg;
     std::memset(&msg, 0xEE, sizeof msg);
-    CHECK_EQ(read(&msg), 0);
-    CHECK_EQ(msg.id, frame.id);
-    CHECK_EQ(msg.length, frame.length);
-    CHECK_EQ(msg.overrun, 0);
-    CHECK(std::memcmp(msg.data, expected, sizeof expected) == 0);
+    EXPECT_EQ(read(&msg), 0);
+    EXPECT_EQ(msg.id, frame.id);
+    EXPECT_EQ(msg.length, frame.length);
+    EXPECT_EQ(msg.overrun, 0);
+    EXPECT_TRUE(std::memcmp(msg.data, expected, sizeof expected) == 0);
 }
 
 void peerToLibrary(const Exchange& can, Peer& peer, const Frame& frame)
 {
-    CHECK(peer.send(frame.id, frame.remote ? kRemote : 0, frame.length, frame.data));
+    EXPECT_TRUE(peer.send(frame.id, frame.remote ? kRemote : 0, frame.length, frame.data));
     if (frame.extended) {
         expectRead(can.readExtMsg, frame);
     } else {
@@ -257,7 +259,7 @@ std::string callLines(bool& onePort)
     onePort = true;
     uint32_t port = 0;
     bool portSeen = false;
-    for (const SimCall& call : harness::driverCalls()) {
+    for (const SimCall& call : fixture::driverCalls()) {
         lines += describe(call) + "\n";
         if (call.op == SIM_OPEN_PORT) {
             port = call.arg[0];
@@ -272,16 +274,16 @@ std::string callLines(bool& onePort)
 
 } // namespace
 
-TEST(BringUpAndTeardownThroughTheImportedOperations)
+TEST(Bus, BringUpAndTeardownThroughTheImportedOperations)
 {
-    harness::WorkingDirectory directory;
+    fixture::WorkingDirectory directory;
     simReset();
-    harness::Library library;
+    fixture::Library library;
     Exchange can(library);
-    CHECK_EQ(can.init(), 0);
-    CHECK_EQ(can.exit(), 0);
+    EXPECT_EQ(can.init(), 0);
+    EXPECT_EQ(can.exit(), 0);
     bool onePort = false;
-    CHECK_STR(callLines(onePort), "OPEN_DRIVER\n"
+    EXPECT_EQ(callLines(onePort), "OPEN_DRIVER\n"
                                   "GET_CHANNEL_MASK(2, 0, 0)\n"
                                   "OPEN_PORT(MORVANTIS, 0x4, 0x4, queue 1024)\n"
                                   "SET_BITRATE(0x4, 100000)\n"
@@ -292,58 +294,53 @@ TEST(BringUpAndTeardownThroughTheImportedOperations)
                                   "ACTIVATE(0x4)\n"
                                   "CLOSE_PORT\n"
                                   "CLOSE_DRIVER\n");
-    CHECK(onePort);
-    CHECK_EQ(simOpenPortCount(), 0);
-    CHECK_EQ(simDriverOpenCount(), 0);
+    EXPECT_TRUE(onePort);
+    EXPECT_EQ(simOpenPortCount(), 0);
+    EXPECT_EQ(simDriverOpenCount(), 0);
 }
 
-TEST(FramesOfEveryKindTravelBothWays)
+TEST(Bus, FramesOfEveryKindTravelBothWays)
 {
-    harness::WorkingDirectory directory;
+    fixture::WorkingDirectory directory;
     simReset();
-    harness::Library library;
+    fixture::Library library;
     Exchange can(library);
-    CHECK_EQ(can.init(), 0);
+    EXPECT_EQ(can.init(), 0);
     Peer peer;
     for (const Frame& frame : kFrames) {
-        harness::Context context(frame.what);
+        SCOPED_TRACE(frame.what);
         libraryToPeer(can, peer, frame);
         peerToLibrary(can, peer, frame);
     }
     CanExtMsg msg{};
-    CHECK_EQ(can.readExtMsg(&msg), -1); // nothing left
-    CHECK_EQ(can.exit(), 0);
+    EXPECT_EQ(can.readExtMsg(&msg), -1); // nothing left
+    EXPECT_EQ(can.exit(), 0);
 }
 
-TEST(StatusesAreReadAsSixteenBits)
+TEST(Bus, StatusesAreReadAsSixteenBits)
 {
-    harness::WorkingDirectory directory;
+    fixture::WorkingDirectory directory;
     simReset();
     simSetResultHighBits(0xABCD); // every status arrives as 0xABCDnnnn
-    harness::Library library;
-    CHECK(harness::captureMessageBoxes(library.module()));
+    fixture::Library library;
+    EXPECT_TRUE(fixture::captureMessageBoxes(library.module()));
     Exchange can(library);
-    CHECK_EQ(can.init(), 0);
-    CHECK_EQ(harness::capturedBoxes().size(), 0u);
-    const auto ports = harness::driverCalls(SIM_OPEN_PORT);
-    CHECK_EQ(ports.size(), 1u);
+    EXPECT_EQ(can.init(), 0);
+    EXPECT_EQ(fixture::capturedBoxes().size(), 0u);
+    const auto ports = fixture::driverCalls(SIM_OPEN_PORT);
+    EXPECT_EQ(ports.size(), 1u);
     if (!ports.empty()) {
-        CHECK_EQ(simActiveChannels(static_cast<int32_t>(ports[0].arg[0])), kLibraryChannel);
+        EXPECT_EQ(simActiveChannels(static_cast<int32_t>(ports[0].arg[0])), kLibraryChannel);
     }
     Peer peer;
     for (const Frame& frame : kFrames) {
-        harness::Context context(frame.what);
+        SCOPED_TRACE(frame.what);
         libraryToPeer(can, peer, frame);
         peerToLibrary(can, peer, frame);
     }
     CanMsg msg{};
-    CHECK_EQ(can.readMsg(&msg), -1); // QUEUE_IS_EMPTY in the low half
+    EXPECT_EQ(can.readMsg(&msg), -1); // QUEUE_IS_EMPTY in the low half
     simSetStatus(SIM_TRANSMIT, 12);
-    CHECK_EQ(can.sendMsg(&msg), -1);
-    CHECK_EQ(can.exit(), 0);
-}
-
-int main(int argc, char** argv)
-{
-    return harness::runAll(argc, argv);
+    EXPECT_EQ(can.sendMsg(&msg), -1);
+    EXPECT_EQ(can.exit(), 0);
 }

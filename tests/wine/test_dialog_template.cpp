@@ -1,6 +1,8 @@
 // The setup dialog's template as morvantis.dll carries it: the classic
 // DLGTEMPLATE form, read byte by byte from the loaded module's resource.
-#include "harness.h"
+#include "fixture.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
@@ -119,55 +121,49 @@ BOOL CALLBACK collectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR f
     return TRUE;
 }
 
-TEST(TemplateIsTheOnlyGermanCanInterfaceDialog)
+TEST(DialogTemplate, TemplateIsTheOnlyGermanCanInterfaceDialog)
 {
-    harness::Library library;
+    fixture::Library library;
     std::vector<WORD> languages;
     EnumResourceLanguagesA(library.module(), MAKEINTRESOURCEA(5) /* RT_DIALOG */, "CANINTERFACE",
                            collectLanguage, reinterpret_cast<LONG_PTR>(&languages));
-    CHECK_EQ(languages.size(), std::size_t{1});
-    CHECK(languages.size() == 1 && languages[0] == kGerman);
+    EXPECT_EQ(languages.size(), std::size_t{1});
+    EXPECT_TRUE(languages.size() == 1 && languages[0] == kGerman);
 }
 
-TEST(TemplateMatchesTheLayout)
+TEST(DialogTemplate, TemplateMatchesTheLayout)
 {
-    harness::Library library;
+    fixture::Library library;
     const HRSRC found =
         FindResourceExA(library.module(), MAKEINTRESOURCEA(5), "CANINTERFACE", kGerman);
-    CHECK(found != nullptr);
-    if (found == nullptr) {
-        return;
-    }
+    ASSERT_NE(found, nullptr);
     const auto* data =
         static_cast<const std::uint8_t*>(LockResource(LoadResource(library.module(), found)));
     const DWORD size = SizeofResource(library.module(), found);
-    CHECK(data != nullptr);
-    if (data == nullptr) {
-        return;
-    }
+    ASSERT_NE(data, nullptr);
     Reader in(data, size);
 
-    CHECK_EQ(in.dword(), DWORD{0x90C800C0}); // also rules out the extended form
-    CHECK_EQ(in.dword(), DWORD{0});
+    EXPECT_EQ(in.dword(), DWORD{0x90C800C0}); // also rules out the extended form
+    EXPECT_EQ(in.dword(), DWORD{0});
     const WORD count = in.word();
-    CHECK_EQ(count, WORD{15});
+    EXPECT_EQ(count, WORD{15});
     const short x = static_cast<short>(in.word());
     const short y = static_cast<short>(in.word());
     const short cx = static_cast<short>(in.word());
     const short cy = static_cast<short>(in.word());
-    CHECK_EQ(x, 0);
-    CHECK_EQ(y, 0);
-    CHECK_EQ(cx, 169);
-    CHECK_EQ(cy, 169);
-    CHECK(!in.nameOrOrdinal().present); // no menu
-    CHECK(!in.nameOrOrdinal().present); // the standard dialog class
-    CHECK_STR(in.string(), "CAN Setup");
-    CHECK_EQ(in.word(), WORD{8});
-    CHECK_STR(in.string(), "MS Sans Serif");
+    EXPECT_EQ(x, 0);
+    EXPECT_EQ(y, 0);
+    EXPECT_EQ(cx, 169);
+    EXPECT_EQ(cy, 169);
+    EXPECT_FALSE(in.nameOrOrdinal().present); // no menu
+    EXPECT_FALSE(in.nameOrOrdinal().present); // the standard dialog class
+    EXPECT_EQ(in.string(), "CAN Setup");
+    EXPECT_EQ(in.word(), WORD{8});
+    EXPECT_EQ(in.string(), "MS Sans Serif");
 
     for (WORD i = 0; i < count && i < 15; ++i) {
         const Control& want = kControls[i];
-        const std::string row = "control " + std::to_string(i + 1) + ": ";
+        SCOPED_TRACE("control " + std::to_string(i + 1));
         in.alignToDword();
         const DWORD style = in.dword();
         const DWORD extendedStyle = in.dword();
@@ -179,32 +175,22 @@ TEST(TemplateMatchesTheLayout)
         const NameOrOrdinal windowClass = in.nameOrOrdinal();
         const NameOrOrdinal text = in.nameOrOrdinal();
         const WORD extra = in.word();
-        if (style != want.style || extendedStyle != 0 || cx0 != want.x || cy0 != want.y ||
-            cw != want.cx || ch != want.cy || id != want.id) {
-            harness::fail(__FILE__, __LINE__,
-                          row + "style/position/id " + std::to_string(style) + " " +
-                              std::to_string(extendedStyle) + " " + std::to_string(cx0) + "," +
-                              std::to_string(cy0) + "," + std::to_string(cw) + "," +
-                              std::to_string(ch) + " id " + std::to_string(id));
-        }
-        if (!windowClass.ordinal || windowClass.number != want.classAtom) {
-            harness::fail(__FILE__, __LINE__,
-                          row + "class " + (windowClass.ordinal ? "atom " : "name ") +
-                              std::to_string(windowClass.number) + windowClass.text);
-        }
+        EXPECT_EQ(style, want.style);
+        EXPECT_EQ(extendedStyle, DWORD{0});
+        EXPECT_EQ(cx0, want.x);
+        EXPECT_EQ(cy0, want.y);
+        EXPECT_EQ(cw, want.cx);
+        EXPECT_EQ(ch, want.cy);
+        EXPECT_EQ(id, want.id);
+        EXPECT_TRUE(windowClass.ordinal) << "class name " << windowClass.text;
+        EXPECT_EQ(windowClass.number, want.classAtom);
         // An empty text is the single word 0.
-        if (text.ordinal || text.text != want.text) {
-            harness::fail(__FILE__, __LINE__, row + "text \"" + text.text + "\"");
-        }
-        CHECK_EQ(extra, WORD{0});
+        EXPECT_FALSE(text.ordinal);
+        EXPECT_EQ(text.text, want.text);
+        EXPECT_EQ(extra, WORD{0});
     }
-    CHECK(!in.failed());
-    CHECK(in.offset() <= size && size - in.offset() < 4);
+    EXPECT_FALSE(in.failed());
+    EXPECT_TRUE(in.offset() <= size && size - in.offset() < 4);
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    return harness::runAll(argc, argv);
-}

@@ -3,7 +3,9 @@
 // the dialog, reads and sets its controls, presses a button, deals with
 // the message boxes). The dialog at opening is saved as display_dialog.bmp
 // next to the program.
-#include "harness.h"
+#include "fixture.h"
+
+#include <gtest/gtest.h>
 
 #include "morvantis.h"
 #include "sim_control.h"
@@ -234,10 +236,10 @@ struct SeenBox {
 // Runs CAN_InterfaceSetup(owner) on this thread while `user` plays the
 // user on another. Whatever the user leaves open is cancelled afterwards,
 // so that a failed test cannot hang.
-int32_t runWithUser(const harness::Library& library, HWND owner, const std::function<void()>& user)
+int32_t runWithUser(const fixture::Library& library, HWND owner, const std::function<void()>& user)
 {
     const auto setup = library.get<SetupFunction>("CAN_InterfaceSetup");
-    CHECK(setup != nullptr);
+    EXPECT_NE(setup, nullptr);
     if (setup == nullptr) {
         return 0;
     }
@@ -273,17 +275,6 @@ const std::vector<std::string> kChannelNames = {
 const std::vector<std::string> kBitrates = {"10",  "20",  "40",  "50",  "100",
                                             "125", "250", "500", "1000"};
 
-// The driver calls since the last simReset, one op each.
-std::vector<SimCall> driverCalls()
-{
-    std::vector<SimCall> log;
-    SimCall call;
-    for (int32_t i = 0; simGetCall(i, &call); ++i) {
-        log.push_back(call);
-    }
-    return log;
-}
-
 std::string opSequence(const std::vector<SimCall>& log)
 {
     static const char* const names[SIM_OP_COUNT] = {
@@ -297,11 +288,11 @@ std::string opSequence(const std::vector<SimCall>& log)
     return text;
 }
 
-TEST(OkAppliesRestartsAndSavesTheDialogsValues)
+TEST(SetupDialog, OkAppliesRestartsAndSavesTheDialogsValues)
 {
     enterWorkDirectory(nullptr);
     simReset();
-    harness::Library library;
+    fixture::Library library;
     Opening seen;
     bool screenshot = false;
     const int32_t result = runWithUser(library, nullptr, [&] {
@@ -321,36 +312,36 @@ TEST(OkAppliesRestartsAndSavesTheDialogsValues)
         press(dialog, IDOK);
         waitUntilGone(dialog);
     });
-    CHECK_EQ(result, 1);
-    CHECK(seen.dialog != nullptr);
-    CHECK(screenshot);
-    CHECK(seen.owner == nullptr);
-    CHECK_STR(seen.version, "DLL-Version: V1.00r0");
-    CHECK_STR(joined(seen.channels), joined(kChannelNames));
-    CHECK_EQ(seen.channel, 2);
-    CHECK_STR(joined(seen.bitrates), joined(kBitrates));
-    CHECK_EQ(seen.bitrate, 4);
-    CHECK_STR(joined(seen.edits), "[000][000][00000000][00000000]");
+    EXPECT_EQ(result, 1);
+    EXPECT_NE(seen.dialog, nullptr);
+    EXPECT_TRUE(screenshot);
+    EXPECT_EQ(seen.owner, nullptr);
+    EXPECT_EQ(seen.version, "DLL-Version: V1.00r0");
+    EXPECT_EQ(joined(seen.channels), joined(kChannelNames));
+    EXPECT_EQ(seen.channel, 2);
+    EXPECT_EQ(joined(seen.bitrates), joined(kBitrates));
+    EXPECT_EQ(seen.bitrate, 4);
+    EXPECT_EQ(joined(seen.edits), "[000][000][00000000][00000000]");
 
     // The restart: down, then up on USBcan C1 (type 11, mask bit 7).
-    const std::vector<SimCall> log = driverCalls();
-    CHECK_STR(opSequence(log), "CLOSE_PORT CLOSE_DRIVER OPEN_DRIVER GET_CHANNEL_MASK OPEN_PORT "
+    const std::vector<SimCall> log = fixture::driverCalls();
+    EXPECT_EQ(opSequence(log), "CLOSE_PORT CLOSE_DRIVER OPEN_DRIVER GET_CHANNEL_MASK OPEN_PORT "
                                "SET_BITRATE SET_OUTPUT SET_ACCEPTANCE SET_ACCEPTANCE SET_MODE "
                                "ACTIVATE ");
     if (log.size() == 11) {
-        CHECK_EQ(log[3].arg[0], 11u);
-        CHECK_EQ(log[3].result, 0x80u);
-        CHECK_EQ(log[5].arg[2], 500000u);
-        CHECK_EQ(log[7].arg[2], 0x120u);      // standard code
-        CHECK_EQ(log[7].arg[3], 0x7F0u);      // standard mask
-        CHECK_EQ(log[8].arg[2], 0xFFFFFFFFu); // extended code, bit 31 added
-        CHECK_EQ(log[8].arg[3], 0x9FFFFF00u); // extended mask, bit 31 added
-        CHECK_EQ(log[9].result, 0u);
-        CHECK_EQ(log[10].result, 0u);
+        EXPECT_EQ(log[3].arg[0], 11u);
+        EXPECT_EQ(log[3].result, 0x80u);
+        EXPECT_EQ(log[5].arg[2], 500000u);
+        EXPECT_EQ(log[7].arg[2], 0x120u);      // standard code
+        EXPECT_EQ(log[7].arg[3], 0x7F0u);      // standard mask
+        EXPECT_EQ(log[8].arg[2], 0xFFFFFFFFu); // extended code, bit 31 added
+        EXPECT_EQ(log[8].arg[3], 0x9FFFFF00u); // extended mask, bit 31 added
+        EXPECT_EQ(log[9].result, 0u);
+        EXPECT_EQ(log[10].result, 0u);
     }
-    CHECK_EQ(simActiveChannels(log.size() > 4 ? static_cast<int32_t>(log[4].arg[0]) : 0), 0x80u);
+    EXPECT_EQ(simActiveChannels(log.size() > 4 ? static_cast<int32_t>(log[4].arg[0]) : 0), 0x80u);
 
-    CHECK_STR(settingsFile(), "[MORVANTIS]\r\n"
+    EXPECT_EQ(settingsFile(), "[MORVANTIS]\r\n"
                               "CHANNEL_INDEX=7\r\n"
                               "BITRATE=500\r\n"
                               "GLOBALMASKSTD=0x000007F0\r\n"
@@ -360,12 +351,12 @@ TEST(OkAppliesRestartsAndSavesTheDialogsValues)
     library.get<ExitFunction>("CAN_Exit")();
 }
 
-TEST(CancelChangesNothing)
+TEST(SetupDialog, CancelChangesNothing)
 {
     const char* settings = "[MORVANTIS]\r\nCHANNEL_INDEX=18\r\nBITRATE=250\r\n";
     enterWorkDirectory(settings);
     simReset();
-    harness::Library library;
+    fixture::Library library;
     // An owner window of the test's own, which the dialog disables while
     // it is open.
     const HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW, 300, 300, 200,
@@ -385,23 +376,23 @@ TEST(CancelChangesNothing)
         press(dialog, IDCANCEL);
         waitUntilGone(dialog);
     });
-    CHECK_EQ(result, 1);
-    CHECK(seen.owner == owner);
-    CHECK(!ownerEnabled);
-    CHECK_EQ(seen.channel, 18);
-    CHECK_EQ(seen.bitrate, 6);
-    CHECK_EQ(simCallCount(), 0);
-    CHECK_STR(settingsFile(), settings);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(seen.owner, owner);
+    EXPECT_FALSE(ownerEnabled);
+    EXPECT_EQ(seen.channel, 18);
+    EXPECT_EQ(seen.bitrate, 6);
+    EXPECT_EQ(simCallCount(), 0);
+    EXPECT_EQ(settingsFile(), settings);
     DestroyWindow(owner);
 }
 
-TEST(FailingRestartShowsBothBoxesOwnedByTheDialogAndKeepsTheFile)
+TEST(SetupDialog, FailingRestartShowsBothBoxesOwnedByTheDialogAndKeepsTheFile)
 {
     const char* settings = "[MORVANTIS]\r\nCHANNEL_INDEX=2\r\nBITRATE=100\r\n";
     enterWorkDirectory(settings);
     simReset();
     simSetStatus(SIM_ACTIVATE, NCD_PORT_IS_OFFLINE);
-    harness::Library library;
+    fixture::Library library;
     HWND dialog = nullptr;
     std::vector<SeenBox> boxes;
     const int32_t result = runWithUser(library, nullptr, [&] {
@@ -427,29 +418,24 @@ TEST(FailingRestartShowsBothBoxesOwnedByTheDialogAndKeepsTheFile)
         }
         waitUntilGone(dialog);
     });
-    CHECK_EQ(result, 1);
-    CHECK_EQ(boxes.size(), std::size_t{2});
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(boxes.size(), std::size_t{2});
     if (boxes.size() == 2) {
-        CHECK_STR(boxes[0].text, "Could not ActivateChannel\n Reason: PORT_IS_OFFLINE (e.g. "
+        EXPECT_EQ(boxes[0].text, "Could not ActivateChannel\n Reason: PORT_IS_OFFLINE (e.g. "
                                  "CANCAB not connected) (code 113) !");
-        CHECK_STR(boxes[1].text, "Could not init CAN with these settings !");
+        EXPECT_EQ(boxes[1].text, "Could not init CAN with these settings !");
         for (const SeenBox& box : boxes) {
-            CHECK(box.owner == dialog);
-            CHECK(!box.dialogEnabled);
+            EXPECT_EQ(box.owner, dialog);
+            EXPECT_FALSE(box.dialogEnabled);
         }
     }
-    CHECK_STR(settingsFile(), settings);
+    EXPECT_EQ(settingsFile(), settings);
 
     // The new values are in memory all the same.
     CanDllInfo info{};
     library.get<int32_t(__stdcall*)(CanDllInfo*)>("CAN_DLL_Info")(&info);
-    CHECK_STR(info.channelName, "Virtual C1");
+    EXPECT_STREQ(info.channelName, "Virtual C1");
     library.get<ExitFunction>("CAN_Exit")();
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    return harness::runAll(argc, argv);
-}

@@ -1,6 +1,8 @@
 // The export table of the real morvantis.dll as the Windows loader sees it,
 // and what loading and unloading the library do.
-#include "harness.h"
+#include "fixture.h"
+
+#include <gtest/gtest.h>
 
 #include "morvantis.h"
 #include "sim_control.h"
@@ -18,10 +20,10 @@ constexpr const char* kExports[] = {
 
 } // namespace
 
-TEST(EveryExportIsFoundByNameAndByItsOrdinal)
+TEST(Exports, EveryExportIsFoundByNameAndByItsOrdinal)
 {
-    harness::WorkingDirectory directory;
-    harness::Library library;
+    fixture::WorkingDirectory directory;
+    fixture::Library library;
     std::string problems;
     for (int ordinal = 1; ordinal <= 14; ++ordinal) {
         const char* name = kExports[ordinal - 1];
@@ -34,27 +36,22 @@ TEST(EveryExportIsFoundByNameAndByItsOrdinal)
             problems += std::string(name) + " is not ordinal " + std::to_string(ordinal) + "; ";
         }
     }
-    CHECK_STR(problems, "");
-    CHECK(library.byOrdinal(15) == nullptr);
+    EXPECT_EQ(problems, "");
+    EXPECT_TRUE(library.byOrdinal(15) == nullptr);
 }
 
-TEST(UnloadingLeavesTheChannelAsTheApplicationLeftIt)
+TEST(Exports, UnloadingLeavesTheChannelAsTheApplicationLeftIt)
 {
-    harness::WorkingDirectory directory;
+    fixture::WorkingDirectory directory;
     simReset();
     {
-        harness::Library library;
-        CHECK(library.fresh());
-        CHECK_EQ(library.get<decltype(&CAN_Init)>("CAN_Init")(), 0);
+        fixture::Library library;
+        EXPECT_TRUE(library.fresh());
+        EXPECT_EQ(library.get<decltype(&CAN_Init)>("CAN_Init")(), 0);
         simClearCalls();
     }
-    CHECK(GetModuleHandleA("morvantis.dll") == nullptr);
-    CHECK_EQ(simCallCount(), 0);
-    CHECK_EQ(simOpenPortCount(), 1);
-    CHECK_EQ(simDriverOpenCount(), 1);
-}
-
-int main(int argc, char** argv)
-{
-    return harness::runAll(argc, argv);
+    EXPECT_TRUE(GetModuleHandleA("morvantis.dll") == nullptr);
+    EXPECT_EQ(simCallCount(), 0);
+    EXPECT_EQ(simOpenPortCount(), 1);
+    EXPECT_EQ(simDriverOpenCount(), 1);
 }

@@ -3,7 +3,9 @@
 // that the library imports, removes exactly its own arguments from the
 // stack. Each function is called through its GetProcAddress pointer with
 // six dwords pushed, and the stack pointer is compared before and after.
-#include "harness.h"
+#include "fixture.h"
+
+#include <gtest/gtest.h>
 
 #include "driver/vcand32_records.h"
 
@@ -89,12 +91,12 @@ uint32_t expectRemoves(HMODULE module, const char* name, int expected,
 
 } // namespace
 
-TEST(EachExportRemovesItsArguments)
+TEST(StackCleanUp, EachExportRemovesItsArguments)
 {
-    harness::WorkingDirectory directory;
+    fixture::WorkingDirectory directory;
     simReset();
-    harness::Library library;
-    CHECK(harness::captureMessageBoxes(library.module()));
+    fixture::Library library;
+    EXPECT_TRUE(fixture::captureMessageBoxes(library.module()));
     const HMODULE dll = library.module();
     CanMsg msg = {0x123, 2, 0, {1, 2}};
     CanExtMsg extMsg = {0x80000123u, 2, 0, {1, 2}};
@@ -102,8 +104,8 @@ TEST(EachExportRemovesItsArguments)
     CanStatusRecord status;
     const uint32_t notAWindow = 0x12345; // the dialog fails at once without a valid owner
     std::string problems;
-    CHECK_EQ(expectRemoves(dll, "CAN_Init", 0, {}, problems), 0u); // the channel is up
-    CHECK_EQ(expectRemoves(dll, "CAN_Send_Msg", 4, {word(&msg)}, problems), 0u);
+    EXPECT_EQ(expectRemoves(dll, "CAN_Init", 0, {}, problems), 0u); // the channel is up
+    EXPECT_EQ(expectRemoves(dll, "CAN_Send_Msg", 4, {word(&msg)}, problems), 0u);
     expectRemoves(dll, "CAN_Send_RTR", 4, {word(&msg)}, problems);
     expectRemoves(dll, "CAN_Send_extMsg", 4, {word(&extMsg)}, problems);
     expectRemoves(dll, "CAN_Send_extRTR", 4, {word(&extMsg)}, problems);
@@ -116,14 +118,14 @@ TEST(EachExportRemovesItsArguments)
     expectRemoves(dll, "CAN_Status", 4, {word(&status)}, problems);
     expectRemoves(dll, "CAN_InterfaceSetup", 4, {notAWindow}, problems);
     expectRemoves(dll, "CAN_Exit", 0, {}, problems);
-    CHECK_STR(problems, "");
+    EXPECT_EQ(problems, "");
 }
 
-TEST(EachDriverOperationRemovesItsArguments)
+TEST(StackCleanUp, EachDriverOperationRemovesItsArguments)
 {
     simReset();
     const HMODULE driver = GetModuleHandleA("VCAND32.DLL");
-    CHECK(driver != nullptr);
+    EXPECT_NE(driver, nullptr);
     int32_t port = -1;
     uint32_t permission = 0;
     uint32_t filter[2] = {0, 0};
@@ -132,7 +134,7 @@ TEST(EachDriverOperationRemovesItsArguments)
     std::string problems;
     expectRemoves(driver, "ncdOpenDriver", 0, {}, problems);
     const uint32_t mask = expectRemoves(driver, "ncdGetChannelMask", 12, {1, 0, 1}, problems);
-    CHECK(mask != 0);
+    EXPECT_TRUE(mask != 0);
     expectRemoves(driver, "ncdOpenPort", 24,
                   {word(&port), word("STACK"), mask, mask, word(&permission), 16}, problems);
     const uint32_t handle = static_cast<uint32_t>(port);
@@ -145,11 +147,6 @@ TEST(EachDriverOperationRemovesItsArguments)
     expectRemoves(driver, "ncdReceive1", 8, {handle, word(&received)}, problems);
     expectRemoves(driver, "ncdClosePort", 4, {handle}, problems);
     expectRemoves(driver, "ncdCloseDriver", 0, {}, problems);
-    CHECK_STR(problems, "");
-    CHECK(port != -1); // the arguments reached the driver
-}
-
-int main(int argc, char** argv)
-{
-    return harness::runAll(argc, argv);
+    EXPECT_EQ(problems, "");
+    EXPECT_TRUE(port != -1); // the arguments reached the driver
 }

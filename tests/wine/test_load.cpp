@@ -3,7 +3,9 @@
 // functions read it. Each case loads the library afresh and looks at the
 // settings through CAN_Status, CAN_DLL_Info and the driver calls of a
 // bring-up on the simulated bus.
-#include "harness.h"
+#include "fixture.h"
+
+#include <gtest/gtest.h>
 
 #include "morvantis.h"
 #include "sim_control.h"
@@ -40,51 +42,51 @@ std::string hex(uint32_t value)
 
 void checkLoad(const SettingsCase& row)
 {
-    harness::Context context(row.what);
-    harness::WorkingDirectory directory;
+    SCOPED_TRACE(row.what);
+    fixture::WorkingDirectory directory;
     if (row.file != nullptr) {
         directory.writeFile("MORVANTIS.INI", row.file);
     }
     simReset();
-    harness::Library library;
-    CHECK(library.fresh());
-    CHECK(harness::captureMessageBoxes(library.module()));
+    fixture::Library library;
+    EXPECT_TRUE(library.fresh());
+    EXPECT_TRUE(fixture::captureMessageBoxes(library.module()));
 
     CanStatusRecord status;
-    CHECK_EQ(library.get<decltype(&CAN_Status)>("CAN_Status")(&status), 0);
-    CHECK_EQ(status.value[MORVANTIS_STATUS_BITRATE], row.kbit);
+    EXPECT_EQ(library.get<decltype(&CAN_Status)>("CAN_Status")(&status), 0);
+    EXPECT_EQ(status.value[MORVANTIS_STATUS_BITRATE], row.kbit);
     CanDllInfo info;
-    CHECK_EQ(library.get<decltype(&CAN_DLL_Info)>("CAN_DLL_Info")(&info), 0);
+    EXPECT_EQ(library.get<decltype(&CAN_DLL_Info)>("CAN_DLL_Info")(&info), 0);
     char expectedName[20] = {}; // the name, then NUL bytes
     std::memcpy(expectedName, row.channelName, std::strlen(row.channelName));
-    CHECK(std::memcmp(info.channelName, expectedName, sizeof expectedName) == 0);
-    CHECK_EQ(simCallCount(), 0); // loading calls no driver operation
+    EXPECT_TRUE(std::memcmp(info.channelName, expectedName, sizeof expectedName) == 0);
+    EXPECT_EQ(simCallCount(), 0); // loading calls no driver operation
 
-    CHECK_EQ(library.get<decltype(&CAN_Init)>("CAN_Init")(), 0);
-    CHECK_EQ(harness::capturedBoxes().size(), 0u);
-    const auto masks = harness::driverCalls(SIM_GET_CHANNEL_MASK);
-    const auto bitrates = harness::driverCalls(SIM_SET_BITRATE);
-    const auto filters = harness::driverCalls(SIM_SET_ACCEPTANCE);
-    CHECK_EQ(masks.size(), 1u);
-    CHECK_EQ(bitrates.size(), 1u);
-    CHECK_EQ(filters.size(), 2u);
+    EXPECT_EQ(library.get<decltype(&CAN_Init)>("CAN_Init")(), 0);
+    EXPECT_EQ(fixture::capturedBoxes().size(), 0u);
+    const auto masks = fixture::driverCalls(SIM_GET_CHANNEL_MASK);
+    const auto bitrates = fixture::driverCalls(SIM_SET_BITRATE);
+    const auto filters = fixture::driverCalls(SIM_SET_ACCEPTANCE);
+    EXPECT_EQ(masks.size(), 1u);
+    EXPECT_EQ(bitrates.size(), 1u);
+    EXPECT_EQ(filters.size(), 2u);
     if (masks.size() == 1 && bitrates.size() == 1 && filters.size() == 2) {
         for (int i = 0; i < 3; ++i) {
-            CHECK_EQ(static_cast<int32_t>(masks[0].arg[i]), row.hardware[i]);
+            EXPECT_EQ(static_cast<int32_t>(masks[0].arg[i]), row.hardware[i]);
         }
-        CHECK_EQ(static_cast<int32_t>(bitrates[0].arg[2]), row.kbit * 1000);
-        CHECK_STR(hex(filters[0].arg[2]), hex(row.standard[0]));
-        CHECK_STR(hex(filters[0].arg[3]), hex(row.standard[1]));
-        CHECK_STR(hex(filters[1].arg[2]), hex(row.extended[0]));
-        CHECK_STR(hex(filters[1].arg[3]), hex(row.extended[1]));
+        EXPECT_EQ(static_cast<int32_t>(bitrates[0].arg[2]), row.kbit * 1000);
+        EXPECT_EQ(hex(filters[0].arg[2]), hex(row.standard[0]));
+        EXPECT_EQ(hex(filters[0].arg[3]), hex(row.standard[1]));
+        EXPECT_EQ(hex(filters[1].arg[2]), hex(row.extended[0]));
+        EXPECT_EQ(hex(filters[1].arg[3]), hex(row.extended[1]));
     }
     library.get<decltype(&CAN_Exit)>("CAN_Exit")();
-    CHECK_EQ(directory.holds("MORVANTIS.INI"), row.file != nullptr); // loading writes nothing
+    EXPECT_EQ(directory.holds("MORVANTIS.INI"), row.file != nullptr); // loading writes nothing
 }
 
 } // namespace
 
-TEST(DefaultsAndSettingsFileAtLoad)
+TEST(Load, DefaultsAndSettingsFileAtLoad)
 {
     // 81 characters, of which the profile read keeps 79: 78 zeros and "2".
     const std::string longValue = "[MORVANTIS]\r\nBITRATE=" + std::string(78, '0') + "250\r\n";
@@ -138,44 +140,39 @@ TEST(DefaultsAndSettingsFileAtLoad)
     }
 }
 
-TEST(ThreadsStartingAndEndingDoNotReadTheSettingsAgain)
+TEST(Load, ThreadsStartingAndEndingDoNotReadTheSettingsAgain)
 {
-    harness::WorkingDirectory directory;
+    fixture::WorkingDirectory directory;
     directory.writeFile("MORVANTIS.INI", "[MORVANTIS]\r\nBITRATE=250\r\n");
-    harness::Library library;
+    fixture::Library library;
     directory.writeFile("MORVANTIS.INI", "[MORVANTIS]\r\nBITRATE=500\r\n");
     // The loader calls the entry point for the thread's start and end.
     HANDLE thread = CreateThread(nullptr, 0, doNothing, nullptr, 0, nullptr);
-    CHECK(thread != nullptr);
+    EXPECT_NE(thread, nullptr);
     if (thread != nullptr) {
-        CHECK_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
         CloseHandle(thread);
     }
     CanStatusRecord status;
     library.get<decltype(&CAN_Status)>("CAN_Status")(&status);
-    CHECK_EQ(status.value[MORVANTIS_STATUS_BITRATE], 250);
+    EXPECT_EQ(status.value[MORVANTIS_STATUS_BITRATE], 250);
 }
 
-TEST(BeforeBringUpTheDriverIsCalledWithPortMinusOne)
+TEST(Load, BeforeBringUpTheDriverIsCalledWithPortMinusOne)
 {
-    harness::WorkingDirectory directory;
+    fixture::WorkingDirectory directory;
     simReset();
-    harness::Library library;
+    fixture::Library library;
     CanMsg msg = {0x123, 1, 0, {0x55}};
-    CHECK_EQ(library.get<decltype(&CAN_Send_Msg)>("CAN_Send_Msg")(&msg), -1);
-    CHECK_EQ(library.get<decltype(&CAN_Read_Msg)>("CAN_Read_Msg")(&msg), -1);
-    const auto calls = harness::driverCalls();
-    CHECK_EQ(calls.size(), 2u);
+    EXPECT_EQ(library.get<decltype(&CAN_Send_Msg)>("CAN_Send_Msg")(&msg), -1);
+    EXPECT_EQ(library.get<decltype(&CAN_Read_Msg)>("CAN_Read_Msg")(&msg), -1);
+    const auto calls = fixture::driverCalls();
+    EXPECT_EQ(calls.size(), 2u);
     if (calls.size() == 2) {
-        CHECK_EQ(calls[0].op, SIM_TRANSMIT);
-        CHECK_STR(hex(calls[0].arg[0]), hex(kNoPort));
-        CHECK_EQ(calls[0].arg[1], 0u); // no channel mask yet
-        CHECK_EQ(calls[1].op, SIM_RECEIVE);
-        CHECK_STR(hex(calls[1].arg[0]), hex(kNoPort));
+        EXPECT_EQ(calls[0].op, SIM_TRANSMIT);
+        EXPECT_EQ(hex(calls[0].arg[0]), hex(kNoPort));
+        EXPECT_EQ(calls[0].arg[1], 0u); // no channel mask yet
+        EXPECT_EQ(calls[1].op, SIM_RECEIVE);
+        EXPECT_EQ(hex(calls[1].arg[0]), hex(kNoPort));
     }
-}
-
-int main(int argc, char** argv)
-{
-    return harness::runAll(argc, argv);
 }

@@ -27,7 +27,7 @@
 
 #include <psapi.h>
 
-#include "harness.h"
+#include "fixture.h"
 #include "morvantis.h"
 
 #include <cstdint>
@@ -228,11 +228,11 @@ std::string Memory()
 
 std::string Init()
 {
-    harness::capturedBoxes().clear();
+    fixture::capturedBoxes().clear();
     const DWORD start = GetTickCount();
     const std::int32_t result = CAN_Init();
     std::string answer = std::to_string(result) + "\t" + std::to_string(GetTickCount() - start);
-    for (const harness::Box& box : harness::capturedBoxes()) {
+    for (const fixture::Box& box : fixture::capturedBoxes()) {
         answer += '\t';
         answer += Escaped(box.text);
     }
@@ -309,7 +309,7 @@ std::string Command(const std::string& line)
 
 int main()
 {
-    if (!harness::captureMessageBoxes(GetModuleHandleA("morvantis.dll"))) {
+    if (!fixture::captureMessageBoxes(GetModuleHandleA("morvantis.dll"))) {
         std::printf("cannot replace morvantis.dll's MessageBoxA import\n");
         return 1;
     }

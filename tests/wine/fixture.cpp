@@ -1,14 +1,13 @@
-#include "harness.h"
+#include "fixture.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
-namespace harness {
+namespace fixture {
 namespace {
-
-int failedChecks = 0;
-std::vector<std::string> contexts;
 
 int WINAPI recordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
@@ -18,63 +17,11 @@ int WINAPI recordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 
 } // namespace
 
-std::vector<TestCase>& registry()
-{
-    static std::vector<TestCase> tests;
-    return tests;
-}
-
-bool registerTest(const char* name, void (*run)())
-{
-    registry().push_back(TestCase{name, run});
-    return true;
-}
-
-void fail(const char* file, int line, const std::string& what)
-{
-    ++failedChecks;
-    std::string context;
-    for (const std::string& text : contexts) {
-        context += "[" + text + "] ";
-    }
-    std::printf("    %s:%d: %scheck failed: %s\n", file, line, context.c_str(), what.c_str());
-}
-
-Context::Context(std::string text)
-{
-    contexts.push_back(std::move(text));
-}
-
-Context::~Context()
-{
-    contexts.pop_back();
-}
-
-int runAll(int argc, char** argv)
-{
-    int passed = 0;
-    int failed = 0;
-    for (const TestCase& test : registry()) {
-        if (argc > 1 && std::strstr(test.name, argv[1]) == nullptr) {
-            continue;
-        }
-        const int before = failedChecks;
-        capturedBoxes().clear();
-        test.run();
-        const bool ok = failedChecks == before;
-        std::printf("[%s] %s\n", ok ? "  OK  " : "FAILED", test.name);
-        std::fflush(stdout);
-        (ok ? passed : failed) += 1;
-    }
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 && passed > 0 ? 0 : 1;
-}
-
 Library::Library()
     : fresh_(GetModuleHandleA("morvantis.dll") == nullptr), module_(LoadLibraryA("morvantis.dll"))
 {
     if (module_ == nullptr) {
-        fail(__FILE__, __LINE__, "LoadLibrary(morvantis.dll) failed");
+        ADD_FAILURE() << "LoadLibrary(morvantis.dll) failed";
     }
 }
 
@@ -98,12 +45,12 @@ WorkingDirectory::WorkingDirectory()
         if (CreateDirectoryA(buffer, nullptr)) {
             path_ = buffer;
         } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            fail(__FILE__, __LINE__, std::string("cannot create ") + buffer);
+            ADD_FAILURE() << "cannot create " << buffer;
             return;
         }
     }
     if (!SetCurrentDirectoryA(path_.c_str())) {
-        fail(__FILE__, __LINE__, "cannot change into " + path_);
+        ADD_FAILURE() << "cannot change into " << path_;
     }
 }
 
@@ -130,7 +77,7 @@ void WorkingDirectory::writeFile(const char* name, const std::string& text) cons
 {
     FILE* file = std::fopen((path_ + "\\" + name).c_str(), "wb");
     if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-        fail(__FILE__, __LINE__, std::string("cannot write ") + name);
+        ADD_FAILURE() << "cannot write " << name;
     }
     if (file != nullptr) {
         std::fclose(file);
@@ -203,4 +150,4 @@ std::vector<Box>& capturedBoxes()
     return boxes;
 }
 
-} // namespace harness
+} // namespace fixture
