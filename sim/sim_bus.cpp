@@ -46,7 +46,12 @@ SimBus::SimBus()
     [[maybe_unused]] const auto none = resetLocked();
 }
 
-// At the end of the process: a driver left open ends its network thread.
+// At the end of the process, with the driver left open (an application
+// may end without closing it, and a failed bring-up leaves it open).
+// Natively the network thread still runs and is ended. On Windows the
+// process's other threads are gone by the time a DLL's statics are
+// destroyed, and joining one that was cut off may never return: the link is
+// left to the system, which reclaims the process.
 SimBus::~SimBus()
 {
     std::unique_ptr<NetworkLink> network;
@@ -54,6 +59,9 @@ SimBus::~SimBus()
         const Lock lock(mutex_);
         network = std::move(network_);
     }
+#if defined(_WIN32)
+    [[maybe_unused]] NetworkLink* const leftToTheSystem = network.release();
+#endif
 }
 
 void SimBus::reset()

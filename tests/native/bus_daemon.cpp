@@ -59,6 +59,23 @@ std::string BusDaemon::address(const std::string& bus) const
     return "127.0.0.1:" + std::to_string(port_) + "/" + bus;
 }
 
+std::string BusDaemon::summary()
+{
+    const off_t before = static_cast<off_t>(errorsFrom(0).size());
+    if (pid_ <= 0 || kill(pid_, SIGUSR1) != 0) {
+        return {};
+    }
+    // The summary ends with the count of bad messages.
+    for (int wait = 0; wait < 200; ++wait) {
+        const std::string text = errorsFrom(before);
+        if (text.find("bad messages") != std::string::npos && text.back() == '\n') {
+            return text;
+        }
+        usleep(10000);
+    }
+    return {};
+}
+
 std::string BusDaemon::stop()
 {
     if (pid_ > 0) {
@@ -68,15 +85,17 @@ std::string BusDaemon::stop()
         }
         pid_ = -1;
     }
+    return errorsFrom(0);
+}
+
+std::string BusDaemon::errorsFrom(off_t offset) const
+{
     std::string text;
-    if (errors_ >= 0) {
-        char buffer[4096];
-        ssize_t size = 0;
-        off_t offset = 0;
-        while ((size = pread(errors_, buffer, sizeof buffer, offset)) > 0) {
-            text.append(buffer, static_cast<std::size_t>(size));
-            offset += size;
-        }
+    char buffer[4096];
+    ssize_t size = 0;
+    while (errors_ >= 0 && (size = pread(errors_, buffer, sizeof buffer, offset)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(size));
+        offset += size;
     }
     return text;
 }

@@ -22,6 +22,9 @@ public:
     // "127.0.0.1:PORT/BUS", as MORVANTIS_BUS takes it.
     std::string address(const std::string& bus = "vcan0") const;
 
+    // The summary the running daemon prints when asked (SIGUSR1).
+    std::string summary();
+
     // Ends the daemon; what it wrote to standard error (its summary).
     std::string stop();
 
@@ -29,6 +32,7 @@ private:
     pid_t pid_ = -1;
     int port_ = 0;
     int errors_ = -1; // a temporary file with the daemon's standard error
+    std::string errorsFrom(off_t offset) const;
 };
 
 } // namespace morvantis::testing

@@ -271,10 +271,20 @@ TEST_F(NetworkMode, ExitTakesTheNodeOffTheBus)
     ASSERT_TRUE(daemon.running());
     useBus(daemon.address());
     ASSERT_EQ(CAN_Init(), 0);
+    const std::int32_t peer = openPeer();
+    EXPECT_NE(daemon.summary().find("bus vcan0: 0 frames, 2 nodes"), std::string::npos);
     CAN_Exit();
-    std::this_thread::sleep_for(100ms);
-    const std::string summary = daemon.stop();
-    EXPECT_NE(summary.find("vcan0"), std::string::npos) << summary;
+    // The node has left once the daemon has seen its connection end.
+    std::string summary;
+    for (int wait = 0; wait < 100; ++wait) {
+        summary = daemon.summary();
+        if (summary.find("1 node") != std::string::npos) {
+            break;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_NE(summary.find("bus vcan0: 0 frames, 1 node"), std::string::npos) << summary;
+    closePeer(peer);
 }
 
 } // namespace
