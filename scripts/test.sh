@@ -32,7 +32,7 @@ step() { printf '\n=== %s\n' "$*"; }
 # Fails when a test of the build directory has none of the labels above.
 every_test_labelled() {
     local unlabelled
-    unlabelled=$(ctest --test-dir "$1" -N -LE '^(unit|pe|demo|fuzz|wine|display)$' |
+    unlabelled=$(ctest --test-dir "$1" -N -LE '^(unit|pe|demo|fuzz|wine|display|e2e)$' |
         sed -n 's/^ *Test *#[0-9]*: //p')
     if [ -n "$unlabelled" ]; then
         echo "tests without a label in $1:" "$unlabelled" >&2
