@@ -30,6 +30,7 @@ run("installing" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*)
 list(SORT installed)
 set(expected
+    bin/morvantis-bus
     include/morvantis.h
     ${LIBDIR}/cmake/morvantis/morvantisConfig.cmake
     ${LIBDIR}/cmake/morvantis/morvantisConfigVersion.cmake
