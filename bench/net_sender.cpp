@@ -15,8 +15,11 @@
 //
 // Each frame is 123#, eight bytes: the sequence number (from 0) and the
 // low 32 bits of the send time in microseconds since the Unix epoch (0 when
-// not stamped), both little-endian. One result line on standard output:
-//   sent N retries R seconds S [call_ns median M p99 P max X]
+// not stamped), both little-endian. Calls are timed one by one (in cost
+// mode every other batch; the batches between are timed whole), refused
+// ones included. One result line on standard output:
+//   sent N retries R seconds S call_ns p50 A p99 B p999 C max D
+//   [batch_ns M: cost, the median over the whole batches of ns per call]
 #include "morvantis.h"
 
 #ifdef _WIN32
@@ -38,6 +41,11 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+double Nanos(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::nano>(duration).count();
+}
 
 constexpr int kBatch = 100;
 constexpr auto kPause = std::chrono::milliseconds(1); // after each batch: 100 frames/ms at most
@@ -87,20 +95,23 @@ struct Sender {
         Put32(msg.data + 4, stamp);
     }
 
-    // Sends until the queue takes the frame.
-    void send()
+    // Sends until the queue takes the frame; with `calls`, times each call.
+    void send(std::vector<double>* calls)
     {
-        while (CAN_Send_Msg(&msg) != 0) {
+        for (;;) {
+            const Clock::time_point before = calls ? Clock::now() : Clock::time_point();
+            const bool taken = CAN_Send_Msg(&msg) == 0;
+            if (calls) {
+                calls->push_back(Nanos(Clock::now() - before));
+            }
+            if (taken) {
+                return;
+            }
             ++retries;
             std::this_thread::yield();
         }
     }
 };
-
-double Nanos(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::nano>(duration).count();
-}
 
 double Percentile(std::vector<double>& values, double fraction)
 {
@@ -141,12 +152,13 @@ int main(int argc, char** argv)
     }
     Sender sender;
     std::vector<double> batchPerCall; // cost: ns per call of whole batches
-    std::vector<double> singleCalls;  // cost: ns of calls timed one by one
+    std::vector<double> calls;        // ns of each call timed one by one
+    calls.reserve(mode == "flood" ? 2 * count : count);
     const Clock::time_point start = Clock::now();
     if (mode == "flood") {
         for (std::uint32_t sequence = 0; sequence < count; ++sequence) {
             sender.number(sequence, 0);
-            sender.send();
+            sender.send(&calls);
         }
     } else if (mode == "paced") {
         const auto period = std::chrono::duration<double>(1.0 / double(rate));
@@ -154,7 +166,7 @@ int main(int argc, char** argv)
             const auto due = start + std::chrono::duration_cast<Clock::duration>(period * sequence);
             std::this_thread::sleep_until(due);
             sender.number(sequence, static_cast<std::uint32_t>(WallMicros()));
-            sender.send();
+            sender.send(&calls);
         }
     } else {
         // Batches timed whole and batches timed call by call take turns.
@@ -166,13 +178,7 @@ int main(int argc, char** argv)
             const Clock::time_point batchStart = Clock::now();
             for (; sequence < end; ++sequence) {
                 sender.number(sequence, 0);
-                if (whole) {
-                    sender.send();
-                } else {
-                    const Clock::time_point before = Clock::now();
-                    sender.send();
-                    singleCalls.push_back(Nanos(Clock::now() - before));
-                }
+                sender.send(whole ? nullptr : &calls);
             }
             if (whole) {
                 batchPerCall.push_back(Nanos(Clock::now() - batchStart) / (end - first));
@@ -185,10 +191,11 @@ int main(int argc, char** argv)
     CAN_Exit();
     std::printf("sent %lu retries %llu seconds %.6f", count,
                 static_cast<unsigned long long>(sender.retries), seconds);
+    const double worst = *std::max_element(calls.begin(), calls.end());
+    std::printf(" call_ns p50 %.0f p99 %.0f p999 %.0f max %.0f", Percentile(calls, 0.5),
+                Percentile(calls, 0.99), Percentile(calls, 0.999), worst);
     if (mode == "cost") {
-        const double worst = *std::max_element(singleCalls.begin(), singleCalls.end());
-        std::printf(" call_ns median %.1f p99 %.1f max %.1f", Percentile(batchPerCall, 0.5),
-                    Percentile(singleCalls, 0.99), worst);
+        std::printf(" batch_ns %.1f", Percentile(batchPerCall, 0.5));
     }
     std::printf("\n");
     return 0;

@@ -15,7 +15,10 @@
 #               receiver;
 #   send call   CAN_Send_Msg in batches of 100 with a 1 ms pause after
 #               each: median ns per call over the batches timed whole,
-#               p99 and max of the calls timed one by one.
+#               p99, p99.9 and max of the calls timed one by one (every
+#               other batch); the same figures for the calls of the latency
+#               run (each finds the network thread idle and wakes it) and
+#               of the throughput run (refused calls included).
 # Then one table with both side by side. The daemon listens on a free
 # loopback port; every run is bounded in time, and nothing is left running.
 set -euo pipefail
@@ -136,8 +139,17 @@ cell_latency() {
 row "latency at $paced_rate/s, us (p50 / p99 / max)" "$(cell_latency wine)" \
     "$(cell_latency native)" "measured"
 cell_call() {
-    local f=$work/$1-cost.send
-    printf '%s / %s / %s' "$(field "$f" median)" "$(field "$f" p99)" "$(field "$f" max)"
+    local f=$work/$1.send
+    if [ "${1#*-}" = cost ]; then
+        printf '%s / ' "$(field "$f" batch_ns)"
+    else
+        printf '%s / ' "$(field "$f" p50)"
+    fi
+    printf '%s / %s / %s' "$(field "$f" p99)" "$(field "$f" p999)" "$(field "$f" max)"
 }
-row "CAN_Send_Msg, ns (median / p99 / max)" "$(cell_call wine)" "$(cell_call native)" \
+row "CAN_Send_Msg, ns (median / p99 / p99.9 / max):" "" "" ""
+row "  batches of 100, 1 ms apart" "$(cell_call wine-cost)" "$(cell_call native-cost)" \
     "<= 1000, never blocking"
+row "  one by one at $paced_rate/s (latency run)" "$(cell_call wine-paced)" \
+    "$(cell_call native-paced)" ""
+row "  flat out (throughput run)" "$(cell_call wine-flood)" "$(cell_call native-flood)" ""
