@@ -13,7 +13,8 @@
 // `lost` counts the numbers never seen, `disorder` frames that came after a
 // later number, `errors` the daemon's error frames (it reports frames it had
 // to drop for this node); rate is frames a second from the first frame to
-// the last. Exits 1 when the bus cannot be reached.
+// the last. The first gaps in the numbers go to standard error. Exits 1
+// when the bus cannot be reached.
 #include "protocol.h"
 
 #include <asio.hpp>
@@ -37,6 +38,7 @@ using bus::ServerMessage;
 
 constexpr int kFirstWait = 60000; // ms: a Wine sender may take long to start
 constexpr int kIdle = 2000;       // ms
+constexpr int kGapsShown = 10;    // on standard error
 
 std::uint64_t WallMicros()
 {
@@ -58,6 +60,7 @@ struct Tally {
     std::uint64_t disorder = 0;
     std::uint64_t errors = 0;
     std::uint32_t next = 0; // the number expected next
+    int gaps = 0;
     Clock::time_point first;
     Clock::time_point last;
     std::vector<std::int64_t> latencies; // microseconds
@@ -72,6 +75,9 @@ struct Tally {
         if (sequence < next) {
             ++disorder;
         } else {
+            if (sequence != next && gaps++ < kGapsShown) {
+                std::fprintf(stderr, "net-receiver: frames %u to %u missing\n", next, sequence - 1);
+            }
             lost += sequence - next;
             next = sequence + 1;
         }

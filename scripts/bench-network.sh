@@ -85,10 +85,12 @@ run() {
     [ "$mode" = paced ] && stamped=(--stamped)
     "$receiver" "127.0.0.1:$port" "$name" "$count" "${stamped[@]}" >"$work/$name.receive" &
     reader=$!
-    for _ in $(seq 100); do
-        [ -s "$work/$name.receive" ] && break
+    # The sender starts once the receiver is on the bus.
+    for _ in $(seq 200); do
+        grep -qx ready "$work/$name.receive" && break
         sleep 0.05
     done
+    grep -qx ready "$work/$name.receive" || { echo "bench-network: no receiver" >&2; exit 1; }
     # In an empty directory, so that the library runs on its default
     # settings.
     mkdir -p "$work/$name"
