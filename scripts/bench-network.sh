@@ -126,7 +126,7 @@ for f in "$work"/*.send "$work"/*.receive; do
     printf '%-22s %s\n' "$(basename "$f")" "$(cat "$f")"
 done
 echo
-row() { printf '| %-44s | %-22s | %-22s | %-24s |\n' "$@"; }
+row() { printf '| %-47s | %-31s | %-31s | %-24s |\n' "$@"; }
 row measure "Wine: morvantis.dll" "native: libmorvantis.so" goal
 row "---" "---" "---" "---"
 cell_rate() {
@@ -134,7 +134,7 @@ cell_rate() {
         "$(($(field "$work/$1-flood.receive" lost) + $(field "$work/$1-flood.receive" disorder)))"
 }
 row "throughput, $flood_count frames (frames/s, lost)" "$(cell_rate wine)" "$(cell_rate native)" \
-    "Wine >= 200000, native >= 500000, 0 lost"
+    ">= 200000 Wine, 500000 native; 0 lost"
 cell_retries() { field "$work/$1-flood.send" retries; }
 row "  sends refused by the full queue (retried)" "$(cell_retries wine)" "$(cell_retries native)" ""
 cell_latency() {
