@@ -3,10 +3,12 @@
 # the simulated driver and the bus daemon to a native receiver, all on
 # loopback.
 #   scripts/bench-network.sh [--no-build]
+# (scripts/bench.sh runs it after installing what the builds need; alone, run
+# scripts/install-deps.sh first.)
 # Measures, for the application under Wine (morvantis.dll: the shipped
 # 32-bit build where this machine can run 32-bit code, the 64-bit build
 # otherwise) and natively (libmorvantis.so):
-#   throughput  COUNT frames as fast as the send queue takes them (a refused
+#   throughput  1,000,000 frames (MORVANTIS_NET_FLOOD) as fast as the send queue takes them (a refused
 #               send is retried and counted); frames a second at the
 #               receiver from its first frame to its last, and the frames
 #               lost or out of order;
@@ -17,7 +19,7 @@
 #               each: median ns per call over the batches timed whole,
 #               p99, p99.9 and max of the calls timed one by one (every
 #               other batch); the same figures for the calls of the latency
-#               run (each finds the network thread idle and wakes it) and
+#               run (natively, each wakes the network thread) and
 #               of the throughput run (refused calls included).
 # Then one table with both side by side. The daemon listens on a free
 # loopback port; every run is bounded in time, and nothing is left running.
@@ -136,11 +138,19 @@ cell_rate() {
 row "throughput, $flood_count frames (frames/s, lost)" "$(cell_rate wine)" "$(cell_rate native)" \
     ">= 200000 Wine, 500000 native; 0 lost"
 cell_retries() { field "$work/$1-flood.send" retries; }
+cell_lost() {
+    local total=0 f
+    for f in "$work/$1"-*.receive; do
+        total=$((total + $(field "$f" lost) + $(field "$f" disorder)))
+    done
+    echo "$total"
+}
 row "  sends refused by the full queue (retried)" "$(cell_retries wine)" "$(cell_retries native)" ""
 cell_latency() {
     local f=$work/$1-paced.receive
     printf '%s / %s / %s' "$(field "$f" p50)" "$(field "$f" p99)" "$(field "$f" max)"
 }
+row "  lost or out of order, all three runs" "$(cell_lost wine)" "$(cell_lost native)" "0"
 row "latency at $paced_rate/s, us (p50 / p99 / max)" "$(cell_latency wine)" \
     "$(cell_latency native)" "measured"
 cell_call() {
