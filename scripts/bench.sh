@@ -6,11 +6,15 @@
 #   2. Wine: the same exports of morvantis.dll as a Windows application
 #      calls them, against the application calling the simulated
 #      VCAND32.DLL directly: the shipped 32-bit build where this machine
-#      can run 32-bit code, the 64-bit build otherwise.
+#      can run 32-bit code, the 64-bit build otherwise;
+#   3. network (scripts/bench-network.sh): an application under Wine and
+#      natively sending through the driver's network mode and the bus
+#      daemon to a native receiver: throughput, latency, CAN_Send_Msg.
 #   scripts/bench.sh [BENCHMARK OPTIONS...]   options for the native part,
 #                                             e.g. --benchmark_filter=read
-# Each part ends with a table: ns per call for the library and the driver,
-# and the library's ratio.
+# The first two parts end with a table: ns per call for the library and the
+# driver, and the library's ratio; the third with one table of all four
+# network figures, Wine and native side by side.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -44,3 +48,5 @@ printf '\n=== Native: libmorvantis.so\n'
 "$root/build/bench/bench/morvantis-bench" --benchmark_enable_random_interleaving=true "$@"
 printf '\n=== Wine: %s/morvantis.dll\n' "$windows_build"
 "$root/scripts/wine-run" "$root/$windows_build/morvantis-wine-bench.exe" | tr -d '\r'
+printf '\n=== Network: application -> library -> driver -> morvantis-bus -> native receiver\n'
+"$root/scripts/bench-network.sh"

@@ -124,12 +124,17 @@ private:
     struct Node {
         explicit Node(asio::io_context& io) : socket(io), deadline(io), retry(io) {}
 
+        // Two send buffers: the application's threads fill one while the
+        // network thread writes the other, and a flush swaps them, so that
+        // the lock is held for a few instructions, never for a copy.
+        std::array<std::array<char, kSendQueueBytes>, 2> buffers;
+
         // Shared with the application's threads, under `mutex`.
         std::mutex mutex;
-        bool up = false;      // frames may be queued
-        bool writing = false; // a flush is under way or posted
+        bool up = false;         // frames may be queued
+        bool writing = false;    // a flush is under way or posted
+        std::size_t filling = 0; // the buffer frames are queued in
         std::size_t pendingSize = 0;
-        std::array<char, kSendQueueBytes> pending;
 
         // The network thread's own.
         bool inUse = false;
@@ -144,7 +149,6 @@ private:
         std::chrono::milliseconds backoff = kFirstRetry;
         bus::Splitter splitter{kMaxMessage};
         std::array<char, kReadBytes> readBuffer;
-        std::array<char, kSendQueueBytes> writeBuffer;
         char handshake[bus::kMaxBusName + 16];
     };
 
@@ -512,10 +516,10 @@ Status NetworkLink::Impl::send(int index, const DriverEvent& event)
         if (!node.up) {
             return NCD_PORT_IS_OFFLINE;
         }
-        if (node.pendingSize + size > node.pending.size()) {
+        if (node.pendingSize + size > kSendQueueBytes) {
             return NCD_QUEUE_IS_FULL;
         }
-        std::memcpy(node.pending.data() + node.pendingSize, text, size);
+        std::memcpy(node.buffers[node.filling].data() + node.pendingSize, text, size);
         node.pendingSize += size;
         wake = !node.writing;
         node.writing = true;
@@ -532,6 +536,7 @@ void NetworkLink::Impl::flush(int index)
 {
     Node& node = *nodes_[index];
     std::size_t size = 0;
+    std::size_t written = 0;
     {
         const std::lock_guard lock(node.mutex);
         if ((!node.up && !node.leaving) || node.pendingSize == 0) {
@@ -543,11 +548,12 @@ void NetworkLink::Impl::flush(int index)
             return;
         }
         size = node.pendingSize;
-        std::memcpy(node.writeBuffer.data(), node.pending.data(), size);
+        written = node.filling;
+        node.filling ^= 1;
         node.pendingSize = 0;
     }
     const std::uint64_t generation = node.generation;
-    asio::async_write(node.socket, asio::buffer(node.writeBuffer.data(), size),
+    asio::async_write(node.socket, asio::buffer(node.buffers[written].data(), size),
                       [this, index, generation](std::error_code error, std::size_t) {
                           if (nodes_[index]->generation != generation) {
                               return;

@@ -33,15 +33,16 @@ protected:
 
     static void useBus(const std::string& value) { setenv("MORVANTIS_BUS", value.c_str(), 1); }
 
-    // A port of its own on Virtual C2, on the bus.
-    static std::int32_t openPeer()
+    // A port of its own on Virtual C2, on the bus, taking up to `queue`
+    // frames.
+    static std::int32_t openPeer(std::int32_t queue = 256)
     {
         std::int32_t handle = -1;
         std::uint32_t permission = 0;
         AcceptanceFilter standard = kAllStandard;
         AcceptanceFilter extended = kAllExtended;
         EXPECT_EQ(ncdOpenDriver(), NCD_SUCCESS);
-        EXPECT_EQ(ncdOpenPort(&handle, "PEER", kPeerMask, kPeerMask, &permission, 256), 0);
+        EXPECT_EQ(ncdOpenPort(&handle, "PEER", kPeerMask, kPeerMask, &permission, queue), 0);
         EXPECT_EQ(ncdSetChannelAcceptance(handle, kPeerMask, &standard), 0);
         EXPECT_EQ(ncdSetChannelAcceptance(handle, kPeerMask, &extended), 0);
         EXPECT_EQ(ncdActivateChannel(handle, kPeerMask), NCD_SUCCESS);
@@ -186,6 +187,49 @@ TEST_F(NetworkMode, FramesCrossTheBusBothWaysByteForByte)
     // A frame no CAN bus carries is refused, not sent.
     CanMsg tooWide{0x800, 1, 0, {}};
     EXPECT_EQ(CAN_Send_Msg(&tooWide), -1);
+    closePeer(peer);
+}
+
+// Many times what the driver's send queue holds, sent as fast as the queue
+// takes it (a send the full queue refuses is tried again): every frame
+// reaches the peer once, in order, with its own data.
+TEST_F(NetworkMode, AStreamLongerThanTheSendQueueArrivesWholeAndInOrder)
+{
+    constexpr std::uint32_t kFrames = 20000; // about ten queues full
+    BusDaemon daemon;
+    ASSERT_TRUE(daemon.running());
+    useBus(daemon.address());
+    ASSERT_EQ(CAN_Init(), 0);
+    const std::int32_t peer = openPeer(static_cast<std::int32_t>(kFrames));
+
+    const auto end = Clock::now() + 10s;
+    for (std::uint32_t n = 0; n < kFrames; ++n) {
+        CanMsg msg{static_cast<std::uint16_t>(n & 0x7FF), 8, 0, {}};
+        for (int i = 0; i < 4; ++i) {
+            msg.data[i] = static_cast<std::uint8_t>(n >> (8 * i));
+            msg.data[4 + i] = static_cast<std::uint8_t>(~n >> (8 * i));
+        }
+        while (CAN_Send_Msg(&msg) != 0) {
+            ASSERT_LT(Clock::now(), end) << "frame " << n << " never taken";
+            std::this_thread::yield();
+        }
+    }
+    for (std::uint32_t n = 0; n < kFrames; ++n) {
+        DriverEvent event{};
+        ASSERT_TRUE(receive(peer, event)) << "frame " << n << " missing";
+        std::uint32_t number = 0;
+        std::uint32_t inverse = 0;
+        for (int i = 0; i < 4; ++i) {
+            number |= std::uint32_t{event.data[i]} << (8 * i);
+            inverse |= std::uint32_t{event.data[4 + i]} << (8 * i);
+        }
+        ASSERT_EQ(number, n);
+        ASSERT_EQ(inverse, ~n);
+        ASSERT_EQ(std::uint32_t{event.id}, n & 0x7FF);
+    }
+    std::this_thread::sleep_for(50ms);
+    DriverEvent* extra = nullptr;
+    EXPECT_NE(ncdReceive1(peer, &extra), NCD_SUCCESS) << "a frame came twice";
     closePeer(peer);
 }
 
