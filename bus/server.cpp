@@ -354,10 +354,15 @@ void Server::stop()
 {
     std::error_code ignored;
     acceptor_.close(ignored);
+    // Closing a session takes it out of the list.
+    std::vector<std::shared_ptr<Session>> open;
     for (auto& [raw, weak] : sessions_) {
         if (auto session = weak.lock()) {
-            session->close();
+            open.push_back(std::move(session));
         }
+    }
+    for (const auto& session : open) {
+        session->close();
     }
     for (auto& [name, line] : lines_) {
         line->timer.cancel();

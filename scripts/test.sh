@@ -28,6 +28,11 @@ cmake -S . -B build/native -DMORVANTIS_SANITIZE=ON -DMORVANTIS_BENCHMARK=OFF \
 cmake --build build/native -j"$jobs" >/dev/null
 ctest --test-dir build/native -j"$jobs" --output-on-failure
 
+step "Bus daemon, end to end with python-can (optimised build)"
+cmake -S . -B build/bus -DMORVANTIS_BENCHMARK=OFF >/dev/null
+cmake --build build/bus -j"$jobs" --target morvantis-bus >/dev/null
+ctest --test-dir build/bus -L e2e --output-on-failure
+
 step "Fuzz target over the seed corpus"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -DMORVANTIS_FUZZ=ON \
       -DMORVANTIS_BENCHMARK=OFF >/dev/null
