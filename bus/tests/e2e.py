@@ -133,6 +133,23 @@ def log_read_back(workdir):
           "summary at exit")
 
 
+def log_write_fails():
+    # /dev/full: every write fails. The bus goes on; the failure is told
+    # once, and the summary counts the lines lost.
+    with Daemon("--log", "/dev/full") as daemon:
+        a, b = daemon.bus("full"), daemon.bus("full")
+        for i in range(20):
+            a.send(can.Message(arbitration_id=i, is_extended_id=False, data=b"\x01"))
+        got = [b.recv(5) for _ in range(20)]
+        a.shutdown()
+        b.shutdown()
+        summary = daemon.stop()
+    check(all(m is not None for m in got), "a log that cannot be written: the bus goes on")
+    check(summary.count("cannot write the log /dev/full") == 1
+          and "log /dev/full: 20 lines lost" in summary,
+          "the log's write error is told once and counted in the summary")
+
+
 def main():
     with tempfile.TemporaryDirectory() as workdir:
         with Daemon("--queue", "262144") as daemon:
@@ -141,6 +158,7 @@ def main():
             tools(daemon, workdir)
             daemon.stop()
         log_read_back(workdir)
+        log_write_fails()
 
 
 main()

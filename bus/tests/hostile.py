@@ -106,6 +106,7 @@ def main():
         # The stalled node, reading at last: an overflow error frame, then
         # its newest frames.
         stalled.settimeout(5)
+        woke = time.time()
         data = b""
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline and not (
@@ -113,6 +114,8 @@ def main():
             data += stalled.recv(65536)
         check(b"< error 004 " in data and b"< frame" in data.split(b"< error 004 ", 1)[1],
               "the stalled node is told of its overflow before its next frame")
+        told = float(data.split(b"< error 004 ", 1)[1].split(b" ", 1)[0])
+        check(told > woke - 0.1, "the overflow report bears the time it was told")
         summary = daemon.stop()
         check("dropped" in summary and "bad messages: " in summary,
               "the summary counts the drops")

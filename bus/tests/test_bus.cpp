@@ -43,9 +43,9 @@ TEST(Bus, EveryOtherNodeSeesOneOrder)
         bus.join(*node);
         bus.setReceiving(*node, true);
     }
-    bus.publish(numbered(1), 1, 0);
-    bus.publish(numbered(2), 2, 0);
-    bus.publish(numbered(3), 1, 0);
+    bus.publish(numbered(1), a, 0);
+    bus.publish(numbered(2), b, 0);
+    bus.publish(numbered(3), a, 0);
     bus.wakeReaders();
     EXPECT_EQ(a.wakes, 1);
     EXPECT_EQ(readAll(bus, a), (std::vector<int>{2}));
@@ -57,13 +57,14 @@ TEST(Bus, EveryOtherNodeSeesOneOrder)
 TEST(Bus, OverflowLosesTheOldestAndIsReportedOnce)
 {
     Bus bus("b", 4, 0);
-    TestNode slow(1), fast(2);
+    TestNode slow(1), fast(2), sender(9);
     bus.join(slow);
     bus.join(fast);
+    bus.join(sender);
     bus.setReceiving(slow, true);
     bus.setReceiving(fast, true);
     for (std::uint32_t id = 1; id <= 10; ++id) {
-        bus.publish(numbered(id), 9, 0);
+        bus.publish(numbered(id), sender, 0);
         EXPECT_EQ(readAll(bus, fast).size(), 1u);
     }
     EXPECT_EQ(bus.dropsOf(slow), 6u);
@@ -74,9 +75,50 @@ TEST(Bus, OverflowLosesTheOldestAndIsReportedOnce)
     // A node not in raw mode is not delivered to and loses nothing.
     TestNode quiet(3);
     bus.join(quiet);
-    bus.publish(numbered(11), 9, 0);
+    bus.publish(numbered(11), sender, 0);
     EXPECT_TRUE(readAll(bus, quiet).empty());
     EXPECT_EQ(bus.dropsOf(quiet), 0u);
+}
+
+TEST(Bus, OwnFramesOverwrittenAreNoLosses)
+{
+    // A node in raw mode that sends but does not read: only the others'
+    // frames it missed are its losses, and only they are reported.
+    Bus bus("b", 4, 0);
+    TestNode talker(1), other(2), late(3);
+    for (Node* node : {static_cast<Node*>(&talker), static_cast<Node*>(&other)}) {
+        bus.join(*node);
+        bus.setReceiving(*node, true);
+    }
+    for (std::uint32_t id = 1; id <= 10; ++id) {
+        bus.publish(numbered(id), talker, 0);
+    }
+    EXPECT_EQ(bus.dropsOf(talker), 0u);
+    EXPECT_TRUE(readAll(bus, talker).empty());
+    EXPECT_EQ(talker.dropped, 0u);
+
+    // Own frames and two of the other's, all overwritten, then the ring's
+    // last four: two own, two the other's, which arrive.
+    const std::uint32_t from[] = {1, 2, 1, 2, 1, 1, 2, 1, 2};
+    std::uint32_t id = 20;
+    for (const std::uint32_t node : from) {
+        bus.publish(numbered(id++), node == 1 ? talker : other, 0);
+    }
+    EXPECT_EQ(bus.dropsOf(talker), 2u);
+    EXPECT_EQ(readAll(bus, talker), (std::vector<int>{-1, 26, 28}));
+    EXPECT_EQ(talker.dropped, 2u);
+
+    // A node that left, and a newcomer in its place on the bus: the
+    // newcomer's count starts clean.
+    bus.leave(other);
+    bus.publish(numbered(30), talker, 0);
+    bus.join(late);
+    bus.setReceiving(late, true);
+    for (std::uint32_t n = 0; n < 8; ++n) {
+        bus.publish(numbered(40 + n), talker, 0);
+    }
+    EXPECT_EQ(bus.dropsOf(late), 8u - 4u);
+    EXPECT_EQ(bus.dropsOf(talker), 2u); // all it missed since are its own
 }
 
 TEST(FrameBits, LengthsWithStuffBits)
