@@ -127,7 +127,7 @@ std::size_t Splitter::feed(std::string_view chunk, OnMessage&& onMessage, OnBad&
             }
             if (state_ == State::Inside) {
                 goOn = chunk[j] == '>' ? onMessage(std::string_view(partial_, partialSize_))
-                                       : onBad("message cut short by '<'");
+                                       : onBad("message cut short by a new one");
             }
             partialSize_ = 0;
             state_ = chunk[j] == '<' ? State::Inside : State::Outside;

@@ -226,7 +226,13 @@ void Server::ended(Session& session)
     if (Bus* bus = session.bus(); bus != nullptr) {
         static_cast<Line*>(bus)->pastDrops += bus->dropsOf(session);
     }
-    sessions_.erase(&session);
+    // The server holds each session: one that waits for room on a timed
+    // bus has no read or write under way to hold it. Let go of it once the
+    // work in hand, which may be the session's own, is done.
+    if (const auto found = sessions_.find(&session); found != sessions_.end()) {
+        asio::post(io_, [held = std::move(found->second)] {});
+        sessions_.erase(found);
+    }
 }
 
 void Server::stop()
@@ -235,10 +241,8 @@ void Server::stop()
     acceptor_.close(ignored);
     // Closing a session takes it out of the list.
     std::vector<std::shared_ptr<Session>> open;
-    for (auto& [raw, weak] : sessions_) {
-        if (auto session = weak.lock()) {
-            open.push_back(std::move(session));
-        }
+    for (const auto& [raw, session] : sessions_) {
+        open.push_back(session);
     }
     for (const auto& session : open) {
         session->close();

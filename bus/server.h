@@ -63,7 +63,7 @@ private:
     std::uint32_t bitrate_;
     Log* log_;
     std::map<std::string, std::unique_ptr<Line>, std::less<>> lines_;
-    std::map<Session*, std::weak_ptr<Session>> sessions_;
+    std::map<Session*, std::shared_ptr<Session>> sessions_;
     std::uint64_t badMessages_ = 0;
     std::uint32_t nodeNumbers_ = 0;
 };

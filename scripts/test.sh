@@ -36,7 +36,7 @@ ctest --test-dir build/bus -L e2e --output-on-failure
 step "Fuzz target over the seed corpus"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -DMORVANTIS_FUZZ=ON \
       -DMORVANTIS_BENCHMARK=OFF >/dev/null
-cmake --build build/fuzz -j"$jobs" --target settings_fuzz >/dev/null
+cmake --build build/fuzz -j"$jobs" --target settings_fuzz conversation_fuzz >/dev/null
 ctest --test-dir build/fuzz -L fuzz --output-on-failure
 
 run_wine_tests() { # build directory, wine prefix

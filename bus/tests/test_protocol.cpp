@@ -159,7 +159,7 @@ TEST(Splitter, FindsMessagesCutAnywhere)
                                std::string(100, 'z') + " >< echo >";
     const std::vector<std::string> expected = {" open a ",   " rawmode ",
                                                " echo ",     "bad: bytes outside a message",
-                                               " send 1 0 ", "bad: message cut short by '<'",
+                                               " send 1 0 ", "bad: message cut short by a new one",
                                                " echo ",     "bad: message too long",
                                                " echo "};
     for (std::size_t piece = 1; piece <= stream.size(); ++piece) {
