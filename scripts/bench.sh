@@ -24,3 +24,5 @@ workdir=$(mktemp -d)
 trap 'rm -rf "$workdir"' EXIT
 cd "$workdir"
 "$root/build/bench/bench/morvantis-bench" --benchmark_enable_random_interleaving=true "$@"
+# The bus daemon's benchmark.
+"$root/scripts/bench-bus.sh"
