@@ -154,6 +154,9 @@ void Bus::put(const Frame& frame, std::uint32_t sender, std::uint32_t slot, std:
     record.sender = sender;
     record.slot = slot;
     record.micros = micros;
+    const std::size_t size = formatFrame(record.text.data(), frame, micros);
+    record.text[size] = '\n';
+    record.textSize = static_cast<std::uint8_t>(size + 1);
     ++head_;
     if (watcher_) {
         watcher_(record);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "frame.h"
+#include "protocol.h"
 
 #include <array>
 #include <cstddef>
@@ -19,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bus {
@@ -30,6 +32,12 @@ struct Record {
     std::uint32_t sender = 0; // the sending node's number
     std::uint32_t slot = 0;   // and its place on the bus
     std::int64_t micros = 0;  // when the bus carried it (wall clock)
+    // The frame as every receiving node gets it, "< frame ... >\n":
+    // formatted once when the bus carries it.
+    std::uint8_t textSize = 0;
+    std::array<char, kMaxFormattedFrame + 1> text{};
+
+    std::string_view wire() const { return {text.data(), textSize}; }
 };
 
 class Node {

@@ -130,12 +130,13 @@ std::size_t Conversation::give(char* out, std::size_t room)
     if (bus_ != nullptr && !closing_) {
         // Each frame and the overflow report with a newline: python-can's
         // reader drops the character after a message that ends a read.
-        const std::size_t fits = (room - used) / (kMaxFormatted + 1);
+        // Room for the report first, then for as many frames as fit.
+        const std::size_t fits = (room - used - (kMaxFormatted + 1)) / (kMaxFormattedFrame + 1);
         bus_->drain(
-            *this, fits - 1,
+            *this, fits,
             [&](const Record& record) {
-                used += formatFrame(out + used, record.frame, record.micros);
-                out[used++] = '\n';
+                std::memcpy(out + used, record.text.data(), record.textSize);
+                used += record.textSize;
             },
             [&] {
                 // Told now, so stamped now.

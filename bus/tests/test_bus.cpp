@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace bus {
@@ -52,6 +53,30 @@ TEST(Bus, EveryOtherNodeSeesOneOrder)
     EXPECT_EQ(readAll(bus, b), (std::vector<int>{1, 3}));
     EXPECT_EQ(readAll(bus, c), (std::vector<int>{1, 2, 3}));
     EXPECT_FALSE(bus.hasFramesFor(c));
+}
+
+TEST(Bus, EachFrameIsWrittenOutOnceForAllReaders)
+{
+    // A slot of the ring is reused for a shorter frame: its text is the
+    // new frame's alone.
+    Bus bus("b", 2, 0);
+    TestNode sender(1), reader(2);
+    bus.join(sender);
+    bus.join(reader);
+    bus.setReceiving(reader, true);
+    Frame longest = numbered(0x7FF);
+    longest.extended = true;
+    longest.length = 8;
+    Frame remote = numbered(0x12);
+    remote.remote = true;
+    bus.publish(longest, sender, 1000002);
+    bus.publish(numbered(0x7), sender, 3);
+    bus.publish(remote, sender, 4);
+    std::vector<std::string> wire;
+    bus.drain(
+        reader, 10, [&](const Record& r) { wire.emplace_back(r.wire()); }, [] {});
+    EXPECT_EQ(wire, (std::vector<std::string>{"< frame 007 0.000003 07 >\n",
+                                              "< rtr 012 0.000004 1 >\n"}));
 }
 
 TEST(Bus, OverflowLosesTheOldestAndIsReportedOnce)

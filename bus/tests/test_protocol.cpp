@@ -116,6 +116,13 @@ TEST(ServerMessages, WrittenAsTheDaemonWritesThem)
         EXPECT_EQ(read.micros, c.micros) << written;
     }
     char out[kMaxFormatted];
+    // The longest frame message there is (the daemon keeps frames in that
+    // room), though its time is past what a reader takes.
+    EXPECT_EQ(std::string(out, formatFrame(out, frame(0x1FFFFFFF, true, {1, 2, 3, 4, 5, 6, 7, 8}),
+                                           INT64_MAX)),
+              "< frame 1FFFFFFF 9223372036854.775807 0102030405060708 >");
+    EXPECT_EQ(formatFrame(out, frame(0x1FFFFFFF, true, {1, 2, 3, 4, 5, 6, 7, 8}), INT64_MAX),
+              kMaxFormattedFrame);
     EXPECT_EQ(std::string(out, formatErrorFrame(out, kErrorClassController, 2000001)),
               "< error 004 2.000001 >");
     EXPECT_EQ(std::string(out, formatSend(out, frame(0x12345678, true, {0xAB}))),
@@ -156,12 +163,22 @@ TEST(Splitter, FindsMessagesCutAnywhere)
     const std::string stream = "< open a >< rawmode >\n  < echo >"
                                "junk < send 1 0 > < x < echo >"
                                "< " +
-                               std::string(100, 'z') + " >< echo >";
-    const std::vector<std::string> expected = {" open a ",   " rawmode ",
-                                               " echo ",     "bad: bytes outside a message",
-                                               " send 1 0 ", "bad: message cut short by a new one",
-                                               " echo ",     "bad: message too long",
-                                               " echo "};
+                               std::string(100, 'z') +
+                               " >< echo >"
+                               // the longest message the limit lets through, and one more
+                               "<" +
+                               std::string(62, 'y') + "><" + std::string(63, 'y') + ">";
+    const std::vector<std::string> expected = {" open a ",
+                                               " rawmode ",
+                                               " echo ",
+                                               "bad: bytes outside a message",
+                                               " send 1 0 ",
+                                               "bad: message cut short by a new one",
+                                               " echo ",
+                                               "bad: message too long",
+                                               " echo ",
+                                               std::string(62, 'y'),
+                                               "bad: message too long"};
     for (std::size_t piece = 1; piece <= stream.size(); ++piece) {
         EXPECT_EQ(split(stream, piece), expected) << "pieces of " << piece;
     }
