@@ -107,27 +107,56 @@ Bus::Bus(std::string name, std::size_t queue, std::uint32_t bitrate)
 void Bus::join(Node& node)
 {
     nodes_.push_back(&node);
+    const auto free = std::find(slots_.begin(), slots_.end(), nullptr);
+    node.slot = static_cast<std::uint32_t>(free - slots_.begin());
+    if (free == slots_.end()) {
+        slots_.push_back(&node);
+    } else {
+        *free = &node;
+    }
 }
 
 void Bus::leave(Node& node)
 {
     nodes_.erase(std::remove(nodes_.begin(), nodes_.end(), &node), nodes_.end());
+    slots_[node.slot] = nullptr;
 }
 
 void Bus::setReceiving(Node& node, bool receiving)
 {
     if (receiving && !node.receiving) {
         node.cursor = head_;
+        node.ownOverwritten = 0;
     }
     node.receiving = receiving;
 }
 
-void Bus::publish(const Frame& frame, std::uint32_t sender, std::int64_t micros)
+void Bus::publish(const Frame& frame, const Node& sender, std::int64_t micros)
+{
+    put(frame, sender.number, sender.slot, micros);
+}
+
+void Bus::put(const Frame& frame, std::uint32_t sender, std::uint32_t slot, std::int64_t micros)
 {
     Record& record = ring_[head_ & mask_];
+    if (head_ > mask_) {
+        // Overwrites the frame at head_ - size: if its sender has not read
+        // past it, that is one of the sender's own frames gone, which it
+        // would have skipped anyway.
+        // (A node that took a leaver's slot joined after all of the
+        // leaver's frames, so its cursor is past them.)
+        Node* const owner = slots_[record.slot];
+        if (owner != nullptr && owner->cursor <= head_ - mask_ - 1) {
+            ++owner->ownOverwritten;
+        }
+    }
     record.frame = frame;
     record.sender = sender;
+    record.slot = slot;
     record.micros = micros;
+    const std::size_t size = formatFrame(record.text.data(), frame, micros);
+    record.text[size] = '\n';
+    record.textSize = static_cast<std::uint8_t>(size + 1);
     ++head_;
     if (watcher_) {
         watcher_(record);
@@ -150,7 +179,7 @@ std::optional<std::int64_t> Bus::step(std::int64_t nanos)
                 return sendingEnds_;
             }
             sending_->micros = sendingEnds_ / 1000;
-            publish(sending_->frame, sending_->sender, sending_->micros);
+            put(sending_->frame, sending_->sender, sending_->slot, sending_->micros);
             freeAt_ = sendingEnds_;
             sending_.reset();
         }
@@ -167,7 +196,7 @@ std::optional<std::int64_t> Bus::step(std::int64_t nanos)
         }
         const Frame& frame = winner->sendQueue[winner->sendHead];
         const std::int64_t start = std::max(freeAt_, winner->arrivals[winner->sendHead]);
-        sending_ = Record{frame, winner->number, 0};
+        sending_ = Record{frame, winner->number, winner->slot, 0};
         sendingEnds_ = start + static_cast<std::int64_t>(frameBits(frame)) * 1000000000 / bitrate_;
         winner->sendHead = (winner->sendHead + 1) % Node::kSendQueue;
         --winner->sendCount;

@@ -3,7 +3,8 @@
 // order; each node reads the ring from its own cursor, so a node's queue is
 // the part of the ring it has not read yet, at most the ring's size. A node
 // that falls further behind loses its oldest frames, counted, and is told
-// once before its next frame.
+// once before its next frame. Its own frames, which it never receives, are
+// never its losses.
 //
 // With a bitrate, frames first wait in their sender's queue; the bus carries
 // one at a time, for as long as its bits take, choosing among the waiting
@@ -11,6 +12,7 @@
 #pragma once
 
 #include "frame.h"
+#include "protocol.h"
 
 #include <array>
 #include <cstddef>
@@ -18,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bus {
@@ -27,7 +30,14 @@ using notation::Frame;
 struct Record {
     Frame frame;
     std::uint32_t sender = 0; // the sending node's number
+    std::uint32_t slot = 0;   // and its place on the bus
     std::int64_t micros = 0;  // when the bus carried it (wall clock)
+    // The frame as every receiving node gets it, "< frame ... >\n":
+    // formatted once when the bus carries it.
+    std::uint8_t textSize = 0;
+    std::array<char, kMaxFormattedFrame + 1> text{};
+
+    std::string_view wire() const { return {text.data(), textSize}; }
 };
 
 class Node {
@@ -43,6 +53,10 @@ public:
     std::uint64_t cursor = 0;  // next ring position to read
     std::uint64_t dropped = 0; // frames lost to overflow
     bool overflowed = false;   // an overflow not reported yet
+    // Own frames overwritten in the ring before this node read past them:
+    // not losses.
+    std::uint64_t ownOverwritten = 0;
+    std::uint32_t slot = 0; // place on its bus
     bool waitingForRoom = false;
 
     // Frames waiting to go on a timed bus, with their arrival times.
@@ -76,7 +90,7 @@ public:
     void setReceiving(Node& node, bool receiving);
 
     // Untimed: the frame goes on the bus at once.
-    void publish(const Frame& frame, std::uint32_t sender, std::int64_t micros);
+    void publish(const Frame& frame, const Node& sender, std::int64_t micros);
     // Timed: queues the frame with its sender, whose queue has room.
     void offer(Node& node, const Frame& frame, std::int64_t nanos);
     // Timed: carries what is due by `nanos`; when the bus next needs a step.
@@ -96,7 +110,9 @@ public:
     std::uint64_t dropsOf(const Node& node) const
     {
         const std::uint64_t behind = head_ - node.cursor;
-        return node.dropped + (node.receiving && behind > mask_ + 1 ? behind - mask_ - 1 : 0);
+        return node.dropped + (node.receiving && behind > mask_ + 1
+                                   ? behind - mask_ - 1 - node.ownOverwritten
+                                   : 0);
     }
 
     bool hasFramesFor(const Node& node) const { return node.receiving && node.cursor != head_; }
@@ -105,11 +121,14 @@ public:
     void watch(std::function<void(const Record&)> watcher) { watcher_ = std::move(watcher); }
 
 private:
+    void put(const Frame& frame, std::uint32_t sender, std::uint32_t slot, std::int64_t micros);
+
     std::string name_;
     std::vector<Record> ring_;
     std::uint64_t mask_;
     std::uint64_t head_ = 0;
     std::vector<Node*> nodes_;
+    std::vector<Node*> slots_; // by Node::slot; nullptr where a node left
     std::uint32_t bitrate_;
     // Timed: the frame on the wire, if any.
     std::optional<Record> sending_;
@@ -126,9 +145,11 @@ std::size_t Bus::drain(Node& node, std::size_t max, OnRecord&& onRecord, OnOverf
     }
     const std::uint64_t size = mask_ + 1;
     if (head_ - node.cursor > size) {
-        node.dropped += head_ - size - node.cursor;
+        const std::uint64_t lost = head_ - size - node.cursor - node.ownOverwritten;
+        node.dropped += lost;
         node.cursor = head_ - size;
-        node.overflowed = true;
+        node.ownOverwritten = 0;
+        node.overflowed = node.overflowed || lost != 0;
     }
     if (node.overflowed) {
         node.overflowed = false;

@@ -14,47 +14,70 @@ struct Tokens {
     bool tooMany = false;
 };
 
+// What each byte is to the parser: a hex digit's value, or one of these.
+constexpr std::int8_t kSpace = -2;
+constexpr std::int8_t kOther = -1;
+
+constexpr std::array<std::int8_t, 256> makeClasses()
+{
+    std::array<std::int8_t, 256> classes{};
+    for (std::size_t c = 0; c < classes.size(); ++c) {
+        classes[c] = kOther;
+    }
+    for (const char c : {' ', '\t', '\r', '\n'}) {
+        classes[static_cast<unsigned char>(c)] = kSpace;
+    }
+    for (int d = 0; d < 10; ++d) {
+        classes[static_cast<std::size_t>('0' + d)] = static_cast<std::int8_t>(d);
+    }
+    for (int d = 0; d < 6; ++d) {
+        classes[static_cast<std::size_t>('a' + d)] = static_cast<std::int8_t>(10 + d);
+        classes[static_cast<std::size_t>('A' + d)] = static_cast<std::int8_t>(10 + d);
+    }
+    return classes;
+}
+
+constexpr std::array<std::int8_t, 256> kClasses = makeClasses();
+
+std::int8_t classOf(char c)
+{
+    return kClasses[static_cast<unsigned char>(c)];
+}
+
 bool isSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return classOf(c) == kSpace;
 }
 
 Tokens split(std::string_view body)
 {
     Tokens tokens;
-    std::size_t i = 0;
-    while (i < body.size()) {
-        while (i < body.size() && isSpace(body[i])) {
-            ++i;
+    const char* p = body.data();
+    const char* const end = p + body.size();
+    for (;;) {
+        while (p != end && isSpace(*p)) {
+            ++p;
         }
-        const std::size_t start = i;
-        while (i < body.size() && !isSpace(body[i])) {
-            ++i;
-        }
-        if (i == start) {
+        if (p == end) {
             break;
+        }
+        const char* const start = p;
+        while (p != end && !isSpace(*p)) {
+            ++p;
         }
         if (tokens.count == kMaxTokens) {
             tokens.tooMany = true;
             break;
         }
-        tokens.items[tokens.count++] = body.substr(start, i - start);
+        tokens.items[tokens.count++] = std::string_view(start, static_cast<std::size_t>(p - start));
     }
     return tokens;
 }
 
 int hexValue(char c)
 {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    const std::int8_t value = classOf(c);
+    return value < 0 ? -1 : value;
 }
 
 // 1 to `maxDigits` hex digits.

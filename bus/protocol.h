@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace bus {
@@ -17,6 +18,10 @@ using notation::Frame;
 inline constexpr std::size_t kMaxBusName = 16;
 // Room for the longest message a format function below writes.
 inline constexpr std::size_t kMaxFormatted = 80;
+// The longest message formatFrame writes: "< frame ", an 8-digit
+// identifier, a time of at most 13 + 1 + 6 characters, 16 data digits, the
+// spaces and " >".
+inline constexpr std::size_t kMaxFormattedFrame = 56;
 
 // Finds "< ... >" messages in a stream fed in pieces of any size. A message
 // longer than the limit, a message cut short by a new '<', and bytes
@@ -115,7 +120,11 @@ std::size_t Splitter::feed(std::string_view chunk, OnMessage&& onMessage, OnBad&
             }
             const std::string_view piece = chunk.substr(i, j - i);
             bool goOn = true;
-            if (state_ == State::Inside && !keep(piece)) {
+            // A message that starts and ends in this chunk is read where it
+            // is; one cut across chunks is gathered in partial_.
+            std::string_view body = piece;
+            const bool whole = j < n && partialSize_ == 0;
+            if (state_ == State::Inside && (whole ? piece.size() > max_ : !keep(piece))) {
                 state_ = State::Overlong;
                 goOn = onBad("message too long");
             }
@@ -126,8 +135,10 @@ std::size_t Splitter::feed(std::string_view chunk, OnMessage&& onMessage, OnBad&
                 return j; // the '<' or '>' is read again
             }
             if (state_ == State::Inside) {
-                goOn = chunk[j] == '>' ? onMessage(std::string_view(partial_, partialSize_))
-                                       : onBad("message cut short by '<'");
+                if (!whole) {
+                    body = std::string_view(partial_, partialSize_);
+                }
+                goOn = chunk[j] == '>' ? onMessage(body) : onBad("message cut short by a new one");
             }
             partialSize_ = 0;
             state_ = chunk[j] == '<' ? State::Inside : State::Outside;
@@ -148,9 +159,8 @@ inline bool Splitter::keep(std::string_view piece)
         partialSize_ = 0;
         return false;
     }
-    for (const char c : piece) {
-        partial_[partialSize_++] = c;
-    }
+    std::memcpy(partial_ + partialSize_, piece.data(), piece.size());
+    partialSize_ += piece.size();
     return true;
 }
 

@@ -18,33 +18,34 @@ std::int64_t nowNanos()
 
 constexpr std::size_t kReadSize = 16 * 1024;
 constexpr std::size_t kWriteSize = 64 * 1024;
-constexpr std::size_t kReplySize = 4 * 1024;
-constexpr std::size_t kMaxReply = 96;
+static_assert(kWriteSize >= Conversation::kMinOutput);
 
 } // namespace
 
-class Session : public Node, public std::enable_shared_from_this<Session> {
+// A conversation on a socket: reads what the client sends, hands it to the
+// conversation as far as it takes it, and writes what it gives back, one
+// write at a time.
+class Session : public Conversation, public std::enable_shared_from_this<Session> {
 public:
     Session(Server& server, asio::ip::tcp::socket socket)
-        : server_(server), socket_(std::move(socket)), splitter_(server.limits().maxMessage)
+        : Conversation(server, server.nextNodeNumber(), server.limits().maxMessage),
+          server_(server), socket_(std::move(socket))
     {
-        number = server.nextNodeNumber();
         out_.resize(kWriteSize);
         socket_.set_option(asio::ip::tcp::no_delay(true));
     }
 
     void start()
     {
-        reply(kHi);
+        greet();
         flush();
         read();
     }
 
-    // Past the connection limit: one error, then closed.
-    void refuse()
+    // Past the connection limit.
+    void turnAway()
     {
-        reply("< error too many connections >");
-        closing_ = true;
+        refuse();
         flush();
     }
 
@@ -60,20 +61,15 @@ public:
             ended_ = true;
             server_.ended(*this);
         }
-        if (line_ != nullptr) {
-            line_->bus.leave(*this);
-            line_ = nullptr;
-        }
+        leave();
         std::error_code ignored;
         socket_.close(ignored);
     }
 
-    Server::Line* line() const { return line_; }
-
 private:
     void read()
     {
-        if (reading_ || closing_) {
+        if (reading_ || closing()) {
             return;
         }
         reading_ = true;
@@ -90,138 +86,28 @@ private:
                                 });
     }
 
-    // Handles what has been read, as far as there is room for the answers
-    // and the bus takes the frames; reads on when all is handled.
+    // Handles what has been read, as far as the conversation takes it;
+    // reads on when all is taken.
     void process()
     {
         if (!socket_.is_open()) {
             return;
         }
-        now_ = nowNanos();
-        carried_ = false;
-        const std::string_view chunk(in_.data() + inStart_, inEnd_ - inStart_);
-        inStart_ += splitter_.feed(
-            chunk, [this](std::string_view body) { return handle(body); },
-            [this](const char* reason) {
-                server_.countBad();
-                replyError(reason);
-                return roomToGoOn();
-            });
-        if (carried_) {
-            server_.carried(*line_);
-        }
+        inStart_ += take(std::string_view(in_.data() + inStart_, inEnd_ - inStart_));
         flush();
         if (inStart_ == inEnd_) {
             read();
         }
     }
 
-    bool roomToGoOn()
-    {
-        if (sendCount == Node::kSendQueue) {
-            waitingForRoom = true; // the bus resumes this session
-            return false;
-        }
-        return !closing_ && replySize_ + kMaxReply <= kReplySize;
-    }
-
-    bool handle(std::string_view body)
-    {
-        const ClientMessage message = parseClientMessage(body);
-        using Kind = ClientMessage::Kind;
-        if (message.kind == Kind::Bad) {
-            server_.countBad();
-            replyError(message.error);
-            if (line_ == nullptr && body.substr(0, 4) == "open") {
-                closing_ = true; // as the daemon does on a refused open
-            }
-            return roomToGoOn();
-        }
-        if (line_ == nullptr) {
-            if (message.kind != Kind::Open) {
-                server_.countBad();
-                replyError("no bus open");
-                return roomToGoOn();
-            }
-            line_ = server_.openBus(message.name);
-            if (line_ == nullptr) {
-                replyError("too many buses");
-                closing_ = true;
-                return false;
-            }
-            line_->bus.join(*this);
-            reply(kOk);
-            return roomToGoOn();
-        }
-        Bus& bus = line_->bus;
-        switch (message.kind) {
-        case Kind::Open:
-            server_.countBad();
-            replyError("a bus is already open");
-            break;
-        case Kind::RawMode:
-        case Kind::BcmMode:
-            bus.setReceiving(*this, message.kind == Kind::RawMode);
-            reply(kOk);
-            break;
-        case Kind::Echo:
-            reply(kEcho);
-            break;
-        case Kind::Send:
-            if (bus.timed()) {
-                bus.offer(*this, message.frame, now_);
-            } else {
-                bus.publish(message.frame, number, now_ / 1000);
-            }
-            carried_ = true;
-            break;
-        case Kind::Bad:
-            break;
-        }
-        return roomToGoOn();
-    }
-
-    void reply(std::string_view text)
-    {
-        std::memcpy(replies_.data() + replySize_, text.data(), text.size());
-        replySize_ += text.size();
-    }
-
-    void replyError(const char* reason)
-    {
-        char text[kMaxReply];
-        const int n = std::snprintf(text, sizeof text, "< error %s >", reason);
-        reply(std::string_view(text, static_cast<std::size_t>(n)));
-    }
-
-    // Writes the answers, a pending overflow report and the waiting frames
-    // in one write.
     void flush()
     {
         if (writing_ || !socket_.is_open()) {
             return;
         }
-        std::size_t used = replySize_;
-        std::memcpy(out_.data(), replies_.data(), replySize_);
-        replySize_ = 0;
-        if (line_ != nullptr && !closing_) {
-            const std::size_t room = (kWriteSize - used) / kMaxFormatted;
-            line_->bus.drain(
-                *this, room,
-                [&](const Record& record) {
-                    used += formatFrame(out_.data() + used, record.frame, record.micros);
-                    // A newline after each frame: python-can's reader drops
-                    // the character after a message that ends a read.
-                    out_[used++] = '\n';
-                },
-                [&] {
-                    used +=
-                        formatErrorFrame(out_.data() + used, kErrorClassController, now_ / 1000);
-                    out_[used++] = '\n';
-                });
-        }
+        const std::size_t used = give(out_.data(), out_.size());
         if (used == 0) {
-            if (closing_) {
+            if (closing()) {
                 close();
             }
             return;
@@ -243,20 +129,13 @@ private:
 
     Server& server_;
     asio::ip::tcp::socket socket_;
-    Splitter splitter_;
-    Server::Line* line_ = nullptr;
     std::array<char, kReadSize> in_{};
     std::size_t inStart_ = 0;
     std::size_t inEnd_ = 0;
-    std::array<char, kReplySize> replies_{};
-    std::size_t replySize_ = 0;
     std::vector<char> out_;
     bool reading_ = false;
     bool writing_ = false;
-    bool closing_ = false;
-    bool carried_ = false;
     bool ended_ = false;
-    std::int64_t now_ = 0;
 };
 
 Server::Server(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, const Limits& limits,
@@ -282,7 +161,7 @@ void Server::accept()
         }
         auto session = std::make_shared<Session>(*this, std::move(socket));
         if (sessions_.size() >= limits_.maxConnections) {
-            session->refuse();
+            session->turnAway();
         } else {
             sessions_.emplace(session.get(), session);
             session->start();
@@ -291,7 +170,7 @@ void Server::accept()
     });
 }
 
-Server::Line* Server::openBus(std::string_view name)
+Bus* Server::openBus(std::string_view name)
 {
     const auto found = lines_.find(name);
     if (found != lines_.end()) {
@@ -302,19 +181,19 @@ Server::Line* Server::openBus(std::string_view name)
     }
     auto line = std::make_unique<Line>(io_, std::string(name), limits_.queue, bitrate_);
     if (log_ != nullptr) {
-        Bus& bus = line->bus;
+        Bus& bus = *line;
         bus.watch([log = log_, &bus](const Record& record) { log->add(record, bus.name()); });
     }
     return lines_.emplace(std::string(name), std::move(line)).first->second.get();
 }
 
-void Server::carried(Line& line)
+void Server::carried(Bus& bus)
 {
-    if (line.bus.timed()) {
-        step(line);
+    if (bus.timed()) {
+        step(static_cast<Line&>(bus)); // every bus here is a line
         return;
     }
-    line.bus.wakeReaders();
+    bus.wakeReaders();
     if (log_ != nullptr) {
         log_->flush();
     }
@@ -322,10 +201,10 @@ void Server::carried(Line& line)
 
 void Server::step(Line& line)
 {
-    const std::uint64_t before = line.bus.frames();
-    const std::optional<std::int64_t> due = line.bus.step(nowNanos());
-    if (line.bus.frames() != before) {
-        line.bus.wakeReaders();
+    const std::uint64_t before = line.frames();
+    const std::optional<std::int64_t> due = line.step(nowNanos());
+    if (line.frames() != before) {
+        line.wakeReaders();
         if (log_ != nullptr) {
             log_->flush();
         }
@@ -344,20 +223,29 @@ void Server::step(Line& line)
 
 void Server::ended(Session& session)
 {
-    if (Line* line = session.line(); line != nullptr) {
-        line->pastDrops += line->bus.dropsOf(session);
+    if (Bus* bus = session.bus(); bus != nullptr) {
+        static_cast<Line*>(bus)->pastDrops += bus->dropsOf(session);
     }
-    sessions_.erase(&session);
+    // The server holds each session: one that waits for room on a timed
+    // bus has no read or write under way to hold it. Let go of it once the
+    // work in hand, which may be the session's own, is done.
+    if (const auto found = sessions_.find(&session); found != sessions_.end()) {
+        asio::post(io_, [held = std::move(found->second)] {});
+        sessions_.erase(found);
+    }
 }
 
 void Server::stop()
 {
     std::error_code ignored;
     acceptor_.close(ignored);
-    for (auto& [raw, weak] : sessions_) {
-        if (auto session = weak.lock()) {
-            session->close();
-        }
+    // Closing a session takes it out of the list.
+    std::vector<std::shared_ptr<Session>> open;
+    for (const auto& [raw, session] : sessions_) {
+        open.push_back(session);
+    }
+    for (const auto& session : open) {
+        session->close();
     }
     for (auto& [name, line] : lines_) {
         line->timer.cancel();
@@ -368,21 +256,26 @@ std::string Server::summary() const
 {
     std::string text = "morvantis-bus summary\n";
     for (const auto& [name, line] : lines_) {
-        const std::size_t nodes = line->bus.nodes().size();
-        text += "  bus " + name + ": " + std::to_string(line->bus.frames()) + " frames, " +
+        const std::size_t nodes = line->nodes().size();
+        text += "  bus " + name + ": " + std::to_string(line->frames()) + " frames, " +
                 std::to_string(nodes) + (nodes == 1 ? " node" : " nodes");
         if (line->pastDrops != 0) {
             text += ", " + std::to_string(line->pastDrops) + " dropped by nodes that left";
         }
         text += "\n";
-        for (const Node* node : line->bus.nodes()) {
-            if (const std::uint64_t drops = line->bus.dropsOf(*node); drops != 0) {
+        for (const Node* node : line->nodes()) {
+            if (const std::uint64_t drops = line->dropsOf(*node); drops != 0) {
                 text += "    node " + std::to_string(node->number) + ": " + std::to_string(drops) +
                         " frames dropped\n";
             }
         }
     }
     text += "  bad messages: " + std::to_string(badMessages_) + "\n";
+    if (log_ != nullptr) {
+        if (const std::string trouble = log_->trouble(); !trouble.empty()) {
+            text += "  " + trouble + "\n";
+        }
+    }
     return text;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "bus.h"
+#include "conversation.h"
 
 #include <asio.hpp>
 
@@ -24,7 +25,7 @@ struct Limits {
 class Log;
 class Session;
 
-class Server {
+class Server : public Host {
 public:
     Server(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, const Limits& limits,
            std::uint32_t bitrate, Log* log);
@@ -36,24 +37,23 @@ public:
     void stop();
 
     // For sessions.
-    struct Line {
-        Bus bus;
-        asio::system_timer timer;
-        std::uint64_t pastDrops = 0; // lost by nodes that have left
-        Line(asio::io_context& io, std::string name, std::size_t queue, std::uint32_t bitrate)
-            : bus(std::move(name), queue, bitrate), timer(io)
-        {
-        }
-    };
-    Line* openBus(std::string_view name);
-    // After frames went on the bus or into its senders' queues.
-    void carried(Line& line);
-    void countBad() { ++badMessages_; }
+    Bus* openBus(std::string_view name) override;
+    void carried(Bus& bus) override;
+    void countBad() override { ++badMessages_; }
     void ended(Session& session);
     const Limits& limits() const { return limits_; }
     std::uint32_t nextNodeNumber() { return ++nodeNumbers_; }
 
 private:
+    // A bus with its timer (timed buses).
+    struct Line : Bus {
+        asio::system_timer timer;
+        std::uint64_t pastDrops = 0; // lost by nodes that have left
+        Line(asio::io_context& io, std::string name, std::size_t queue, std::uint32_t bitrate)
+            : Bus(std::move(name), queue, bitrate), timer(io)
+        {
+        }
+    };
     void accept();
     void step(Line& line);
 
@@ -63,7 +63,7 @@ private:
     std::uint32_t bitrate_;
     Log* log_;
     std::map<std::string, std::unique_ptr<Line>, std::less<>> lines_;
-    std::map<Session*, std::weak_ptr<Session>> sessions_;
+    std::map<Session*, std::shared_ptr<Session>> sessions_;
     std::uint64_t badMessages_ = 0;
     std::uint32_t nodeNumbers_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "frame.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace notation {
 namespace {
@@ -128,31 +129,53 @@ std::string notation(const Frame& frame)
     return result;
 }
 
-std::string candumpLine(std::string_view channel, std::string_view direction, const Frame& frame)
+std::size_t candumpLine(char* out, std::string_view channel, std::string_view direction,
+                        const Frame& frame)
 {
-    std::string line = "  ";
-    line += channel;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    char* p = out;
+    const auto text = [&p](std::string_view part) {
+        std::memcpy(p, part.data(), part.size());
+        p += part.size();
+    };
+    text("  ");
+    text(channel);
     if (!direction.empty()) {
-        line += "  ";
-        line += direction;
+        text("  ");
+        text(direction);
     }
-    char text[32];
-    int used = std::snprintf(text, sizeof text, frame.extended ? "  %08X" : "  %03X",
-                             static_cast<unsigned>(frame.id));
-    line.append(text, static_cast<std::size_t>(used));
-    used = std::snprintf(text, sizeof text, "   [%u]", static_cast<unsigned>(frame.length));
-    line.append(text, static_cast<std::size_t>(used));
+    text("  ");
+    for (int shift = frame.extended ? 28 : 8; shift >= 0; shift -= 4) {
+        *p++ = kHex[(frame.id >> shift) & 0xF];
+    }
+    text("   [");
+    if (frame.length >= 100) {
+        *p++ = static_cast<char>('0' + frame.length / 100);
+    }
+    if (frame.length >= 10) {
+        *p++ = static_cast<char>('0' + frame.length / 10 % 10);
+    }
+    *p++ = static_cast<char>('0' + frame.length % 10);
+    *p++ = ']';
     if (frame.remote) {
-        line += "  remote request";
-        return line;
+        text("  remote request");
+        return static_cast<std::size_t>(p - out);
     }
     if (frame.length != 0) {
-        line += ' ';
+        *p++ = ' ';
     }
     for (std::size_t i = 0; i < frame.length && i < frame.data.size(); ++i) {
-        used = std::snprintf(text, sizeof text, " %02X", frame.data[i]);
-        line.append(text, static_cast<std::size_t>(used));
+        *p++ = ' ';
+        *p++ = kHex[frame.data[i] >> 4];
+        *p++ = kHex[frame.data[i] & 0xF];
     }
+    return static_cast<std::size_t>(p - out);
+}
+
+std::string candumpLine(std::string_view channel, std::string_view direction, const Frame& frame)
+{
+    std::string line(maxCandumpLine(channel.size(), direction.size()), '\0');
+    line.resize(candumpLine(line.data(), channel, direction, frame));
     return line;
 }
 

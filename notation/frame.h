@@ -41,6 +41,17 @@ std::string notation(const Frame& frame);
 // direction leaves its column out, as candump prints received frames.
 std::string candumpLine(std::string_view channel, std::string_view direction, const Frame& frame);
 
+// The longest candump line for a channel and a direction of these lengths.
+constexpr std::size_t maxCandumpLine(std::size_t channelLength, std::size_t directionLength)
+{
+    return 2 + channelLength + 2 + directionLength + 2 + 8 + 4 + 3 + 1 + 1 + 3 * 8;
+}
+
+// The same line written to `out`, which has room for maxCandumpLine()
+// characters, without a newline; returns the number written.
+std::size_t candumpLine(char* out, std::string_view channel, std::string_view direction,
+                        const Frame& frame);
+
 // One line of a candump -L log: "(1702300000.123456) vcan0 123#DEADBEEF".
 struct LogLine {
     std::int64_t micros = 0;  // the time, in microseconds

@@ -83,6 +83,12 @@ TEST(FrameNotation, CandumpLines)
               "  morvantis  RX  456   [2]  remote request");
     EXPECT_EQ(candumpLine("morvantis", "RX", frame(0x00A, false, false, {}, 0)),
               "  morvantis  RX  00A   [0]");
+    // the longest line, and a remote frame's code past 9 as candump prints it
+    EXPECT_EQ(candumpLine("morvantis", "RX",
+                          frame(0x1FFFFFFF, true, false, {1, 2, 3, 4, 5, 6, 7, 0xFF}, 8)),
+              "  morvantis  RX  1FFFFFFF   [8]  01 02 03 04 05 06 07 FF");
+    EXPECT_EQ(candumpLine("morvantis", "RX", frame(0x456, false, true, {}, 12)),
+              "  morvantis  RX  456   [12]  remote request");
 }
 
 TEST(FrameNotation, CandumpLineWithoutDirection)

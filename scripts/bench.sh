@@ -50,3 +50,5 @@ printf '\n=== Wine: %s/morvantis.dll\n' "$windows_build"
 "$root/scripts/wine-run" "$root/$windows_build/morvantis-wine-bench.exe" | tr -d '\r'
 printf '\n=== Network: application -> library -> driver -> morvantis-bus -> native receiver\n'
 "$root/scripts/bench-network.sh"
+printf '\n=== The bus daemon: morvantis-bus and its tools\n'
+"$root/scripts/bench-bus.sh"

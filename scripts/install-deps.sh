@@ -9,7 +9,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 wanted=(cmake make g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev
-        libbenchmark-dev clang-format file python3 libasio-dev libcli11-dev python3-can iproute2)
+        libbenchmark-dev clang-format file python3 libasio-dev libcli11-dev python3-can)
 if [ "${1:-all}" != native ]; then
     # googletest: the sources, built with mingw-w64 for the Windows test programs.
     wanted+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 googletest

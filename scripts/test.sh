@@ -10,7 +10,10 @@
 #            AddressSanitizer and UBSan; the threading test also under
 #            ThreadSanitizer, in a build of its own (label tsan);
 #   demo     the demo's unit tests and end-to-end runs;
-#   fuzz     the fuzz target replays its seed corpus;
+#   e2e      morvantis-bus end to end with python-can 4.1 (also bus):
+#            exchange, bursts, tools, log, hostile clients, bus timing;
+#   fuzz     the fuzz targets (settings file, the bus's handling of a
+#            client's byte stream) replay their seed corpora;
 #   wine     the Windows GoogleTest programs, the C application (also built
 #            against the unpacked release ZIP) and the demo under Wine
 #            against the simulated VCAND32.DLL, headless; with them the
@@ -71,10 +74,15 @@ cmake -S . -B build/tsan -DMORVANTIS_TSAN=ON -DMORVANTIS_BENCHMARK=OFF \
 cmake --build build/tsan -j"$jobs" --target thread_tests >/dev/null
 ctest --test-dir build/tsan -L tsan --output-on-failure
 
-step "Fuzz target over the seed corpus (label fuzz)"
+step "Bus daemon end to end with python-can, optimised build (label e2e)"
+cmake -S . -B build/bus -DMORVANTIS_BENCHMARK=OFF >/dev/null
+cmake --build build/bus -j"$jobs" --target morvantis-bus >/dev/null
+ctest --test-dir build/bus -L e2e --output-on-failure
+
+step "Fuzz targets over their seed corpora (label fuzz)"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -DMORVANTIS_FUZZ=ON \
       -DMORVANTIS_BENCHMARK=OFF >/dev/null
-cmake --build build/fuzz -j"$jobs" --target settings_fuzz >/dev/null
+cmake --build build/fuzz -j"$jobs" --target settings_fuzz conversation_fuzz >/dev/null
 ctest --test-dir build/fuzz -L fuzz --output-on-failure
 
 run_wine_tests() { # build directory, wine prefix

@@ -90,4 +90,10 @@ void Client::flush()
     }
 }
 
+void Client::shutdown()
+{
+    std::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+}
+
 } // namespace bus::tools

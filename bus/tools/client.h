@@ -20,6 +20,8 @@ public:
     // Queues a frame; sent with the next flush or when the batch is full.
     void send(const Frame& frame);
     void flush();
+    // Shuts the connection down; a read under way returns false.
+    void shutdown();
 
     // Calls onMessage(ServerMessage) for each message of the next read;
     // false at the end of the stream.

@@ -2,6 +2,7 @@
 
 #include "client.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -15,6 +16,11 @@ namespace {
 
 constexpr int kFailed = 1;
 constexpr int kBadNotation = 2;
+
+constexpr std::size_t kDumpBuffer = 256 * 1024;
+// An error frame's line without the bus name: "(SECS.USECS) " with up to
+// 20 digits of seconds, or candump's "ERRORFRAME" form, either shorter.
+constexpr std::size_t kMaxErrorLine = 2 + 20 + 1 + 6 + 2 + 1 + 8 + 2 + 1;
 
 using Clock = std::chrono::steady_clock;
 
@@ -32,40 +38,49 @@ int dump(const std::string& connect, const std::string& bus, bool logLines, std:
         asio::io_context io;
         Client client(io, connect, bus);
         std::uint64_t seen = 0;
-        std::string out;
-        char line[128];
+        // The lines of each read gather here and go out in one write.
+        std::vector<char> out(kDumpBuffer);
+        std::size_t used = 0;
+        const std::size_t longest =
+            std::max({notation::maxCandumpLine(bus.size(), 0) + 1, notation::maxLogLine(bus.size()),
+                      kMaxErrorLine + bus.size()});
+        const auto writeOut = [&] {
+            std::fwrite(out.data(), 1, used, stdout);
+            std::fflush(stdout);
+            used = 0;
+        };
         while (count == 0 || seen < count) {
-            out.clear();
             const bool open = client.read([&](const ServerMessage& message) {
                 if (count != 0 && seen == count) {
                     return;
                 }
+                if (out.size() - used < longest) {
+                    writeOut();
+                }
+                char* const line = out.data() + used;
                 if (message.kind == ServerMessage::Kind::Frame) {
                     ++seen;
                     if (logLines) {
-                        out.append(line,
-                                   notation::logLine(line, message.micros, bus, message.frame));
+                        used += notation::logLine(line, message.micros, bus, message.frame);
                     } else {
-                        out += notation::candumpLine(bus, "", message.frame);
-                        out += '\n';
+                        used += notation::candumpLine(line, bus, "", message.frame);
+                        out[used++] = '\n';
                     }
                 } else if (message.kind == ServerMessage::Kind::ErrorFrame) {
                     // As candump shows an error frame: the class with the
                     // error flag; the message carries no data.
                     const unsigned id = 0x20000000u | message.errorClass;
                     const int n =
-                        logLines
-                            ? std::snprintf(line, sizeof line, "(%lld.%06lld) %s %08X#\n",
-                                            static_cast<long long>(message.micros / 1000000),
-                                            static_cast<long long>(message.micros % 1000000),
-                                            bus.c_str(), id)
-                            : std::snprintf(line, sizeof line, "  %s  %08X   [0]   ERRORFRAME\n",
-                                            bus.c_str(), id);
-                    out.append(line, static_cast<std::size_t>(n));
+                        logLines ? std::snprintf(line, longest, "(%lld.%06lld) %s %08X#\n",
+                                                 static_cast<long long>(message.micros / 1000000),
+                                                 static_cast<long long>(message.micros % 1000000),
+                                                 bus.c_str(), id)
+                                 : std::snprintf(line, longest, "  %s  %08X   [0]   ERRORFRAME\n",
+                                                 bus.c_str(), id);
+                    used += static_cast<std::size_t>(n);
                 }
             });
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            std::fflush(stdout);
+            writeOut();
             if (!open) {
                 break;
             }
