@@ -34,7 +34,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using bus::ServerMessage;
+using socketcand::ServerMessage;
 
 constexpr int kFirstWait = 60000; // ms: a Wine sender may take long to start
 constexpr int kIdle = 2000;       // ms
@@ -65,7 +65,8 @@ struct Tally {
     Clock::time_point last;
     std::vector<std::int64_t> latencies; // microseconds
 
-    void frame(const bus::Frame& frame, Clock::time_point arrival, std::uint64_t wall, bool stamped)
+    void frame(const socketcand::Frame& frame, Clock::time_point arrival, std::uint64_t wall,
+               bool stamped)
     {
         if (received++ == 0) {
             first = arrival;
@@ -134,7 +135,7 @@ int main(int argc, char** argv)
     bool failed = false;
     Tally tally;
     tally.latencies.reserve(stamped ? count : 0);
-    bus::Splitter splitter(bus::Splitter::kLargestLimit);
+    socketcand::Splitter splitter(socketcand::Splitter::kLargestLimit);
     std::array<char, 256 * 1024> buffer;
     const int fd = socket.native_handle();
     while (!failed && tally.received < count) {
@@ -151,7 +152,7 @@ int main(int argc, char** argv)
         splitter.feed(
             std::string_view(buffer.data(), size),
             [&](std::string_view body) {
-                const ServerMessage message = bus::parseServerMessage(body);
+                const ServerMessage message = socketcand::parseServerMessage(body);
                 switch (step) {
                 case Step::Greeting:
                     failed = message.kind != ServerMessage::Kind::Hi;

@@ -12,7 +12,7 @@
 #pragma once
 
 #include "frame.h"
-#include "protocol.h"
+#include "wire.h"
 
 #include <array>
 #include <cstddef>

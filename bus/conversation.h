@@ -5,7 +5,7 @@
 #pragma once
 
 #include "bus.h"
-#include "protocol.h"
+#include "wire.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include "server.h"
 
 #include "log.h"
-#include "protocol.h"
+#include "wire.h"
 
 #include <chrono>
 #include <cstring>

@@ -44,7 +44,7 @@ std::optional<BusAddress> ParseBusAddress(std::string_view text, std::string& er
     }
     BusAddress address;
     const std::string_view bus = text.substr(slash + 1);
-    if (bus.empty() || bus.size() > bus::kMaxBusName ||
+    if (bus.empty() || bus.size() > socketcand::kMaxBusName ||
         !std::all_of(bus.begin(), bus.end(), validChar)) {
         error = "bad bus name \"" + std::string(bus) +
                 "\": 1 to 16 characters, no spaces or angle brackets";
@@ -147,9 +147,9 @@ private:
         asio::steady_timer deadline;
         asio::steady_timer retry;
         std::chrono::milliseconds backoff = kFirstRetry;
-        bus::Splitter splitter{kMaxMessage};
+        socketcand::Splitter splitter{kMaxMessage};
         std::array<char, kReadBytes> readBuffer;
-        char handshake[bus::kMaxBusName + 16];
+        char handshake[socketcand::kMaxBusName + 16];
     };
 
     // The answer to one join, handed from the network thread.
@@ -232,7 +232,7 @@ void NetworkLink::Impl::connect(int index)
     Node& node = *nodes_[index];
     const std::uint64_t generation = ++node.generation;
     node.phase = Phase::Connecting;
-    node.splitter = bus::Splitter(kMaxMessage);
+    node.splitter = socketcand::Splitter(kMaxMessage);
     node.deadline.expires_after(kJoinTimeout);
     node.deadline.async_wait([this, index, generation](std::error_code error) {
         Node& n = *nodes_[index];
@@ -304,10 +304,10 @@ void NetworkLink::Impl::read(int index, std::uint64_t generation)
 bool NetworkLink::Impl::onMessage(int index, std::string_view body)
 {
     Node& node = *nodes_[index];
-    const bus::ServerMessage message = bus::parseServerMessage(body);
+    const socketcand::ServerMessage message = socketcand::parseServerMessage(body);
     switch (node.phase) {
     case Phase::Greeting:
-        if (message.kind != bus::ServerMessage::Kind::Hi) {
+        if (message.kind != socketcand::ServerMessage::Kind::Hi) {
             fail(index);
             return false;
         }
@@ -316,7 +316,7 @@ bool NetworkLink::Impl::onMessage(int index, std::string_view body)
         return true;
     case Phase::Opening:
     case Phase::RawMode:
-        if (message.kind != bus::ServerMessage::Kind::Ok) {
+        if (message.kind != socketcand::ServerMessage::Kind::Ok) {
             fail(index);
             return false;
         }
@@ -334,18 +334,18 @@ bool NetworkLink::Impl::onMessage(int index, std::string_view body)
     }
     DriverEvent event{};
     event.tag = morvantis::kEventReceived;
-    if (message.kind == bus::ServerMessage::Kind::Frame) {
+    if (message.kind == socketcand::ServerMessage::Kind::Frame) {
         const notation::Frame& frame = message.frame;
         event.id = frame.extended ? (frame.id | NCD_EXTENDED_ID) : frame.id;
         event.flags = frame.remote ? morvantis::kFlagRemote : 0;
         event.length = frame.length;
         std::memcpy(event.data, frame.data.data(), sizeof event.data);
-    } else if (message.kind == bus::ServerMessage::Kind::ErrorFrame) {
+    } else if (message.kind == socketcand::ServerMessage::Kind::ErrorFrame) {
         // A controller error from the server (it lost frames for this
         // node) is an overrun as well.
         event.id = message.errorClass;
         event.flags = morvantis::kFlagError;
-        if ((message.errorClass & bus::kErrorClassController) != 0) {
+        if ((message.errorClass & socketcand::kErrorClassController) != 0) {
             event.flags |= morvantis::kFlagOverrun;
         }
     } else {
@@ -506,8 +506,8 @@ Status NetworkLink::Impl::send(int index, const DriverEvent& event)
         return NCD_WRONG_PARAMETER;
     }
     std::memcpy(frame.data.data(), event.data, frame.remote ? 0 : frame.length);
-    char text[bus::kMaxFormatted];
-    const std::size_t size = bus::formatSend(text, frame);
+    char text[socketcand::kMaxFormatted];
+    const std::size_t size = socketcand::formatSend(text, frame);
 
     Node& node = *nodes_[index];
     bool wake = false;

@@ -2,7 +2,7 @@
 // mode, sends frames and reads the server's messages.
 #pragma once
 
-#include "protocol.h"
+#include "wire.h"
 
 #include <asio.hpp>
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace bus {
+namespace socketcand {
 
 using notation::Frame;
 
@@ -164,4 +164,4 @@ inline bool Splitter::keep(std::string_view piece)
     return true;
 }
 
-} // namespace bus
+} // namespace socketcand

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace bus {
+namespace socketcand {
 namespace {
 
 Frame frame(std::uint32_t id, bool extended, std::vector<std::uint8_t> bytes, bool remote = false,
@@ -198,4 +198,4 @@ TEST(Splitter, StopsWhereTheCallerSays)
 }
 
 } // namespace
-} // namespace bus
+} // namespace socketcand

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace bus {
+namespace socketcand {
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
@@ -390,4 +390,4 @@ std::size_t formatSend(char* out, const Frame& frame)
     return static_cast<std::size_t>(p - out);
 }
 
-} // namespace bus
+} // namespace socketcand
