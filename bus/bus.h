@@ -15,6 +15,7 @@
 #include "wire.h"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,14 @@
 #include <vector>
 
 namespace bus {
+
+// The time frames are stamped with: nanoseconds since the Unix epoch.
+inline std::int64_t nowNanos()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 using notation::Frame;
 

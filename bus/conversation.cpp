@@ -5,16 +5,6 @@
 #include <cstring>
 
 namespace bus {
-namespace {
-
-std::int64_t nowNanos()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
 
 Conversation::Conversation(Host& host, std::uint32_t nodeNumber, std::size_t maxMessage)
     : host_(host), splitter_(maxMessage)

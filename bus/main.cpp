@@ -1,9 +1,9 @@
 // morvantis-bus: a virtual CAN bus daemon speaking the socketcand protocol,
 // and can-utils style client tools for it (or for a real socketcand).
 #include "log.h"
-#include "wire.h"
 #include "server.h"
 #include "tools/tools.h"
+#include "wire.h"
 
 #include <CLI/CLI.hpp>
 

@@ -9,13 +9,6 @@
 namespace bus {
 namespace {
 
-std::int64_t nowNanos()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 constexpr std::size_t kReadSize = 16 * 1024;
 constexpr std::size_t kWriteSize = 64 * 1024;
 static_assert(kWriteSize >= Conversation::kMinOutput);
