@@ -170,6 +170,19 @@ private:
     void close(int index);
     void flush(int index);
     void finishJoin(int index, bool joined);
+    // Calls `then(index)` on the network thread once `delay` has passed on
+    // `timer`, unless the node's connection has changed meanwhile.
+    template <typename Then>
+    void after(asio::steady_timer& timer, std::chrono::milliseconds delay, int index, Then then)
+    {
+        timer.expires_after(delay);
+        timer.async_wait(
+            [this, index, generation = nodes_[index]->generation, then](std::error_code error) {
+                if (!error && nodes_[index]->generation == generation) {
+                    then(index);
+                }
+            });
+    }
     void depart(int index);
     void release(int index);
 
@@ -233,11 +246,9 @@ void NetworkLink::Impl::connect(int index)
     const std::uint64_t generation = ++node.generation;
     node.phase = Phase::Connecting;
     node.splitter = socketcand::Splitter(kMaxMessage);
-    node.deadline.expires_after(kJoinTimeout);
-    node.deadline.async_wait([this, index, generation](std::error_code error) {
-        Node& n = *nodes_[index];
-        if (!error && n.generation == generation && n.phase != Phase::Up) {
-            fail(index);
+    after(node.deadline, kJoinTimeout, index, [this](int i) {
+        if (nodes_[i]->phase != Phase::Up) {
+            fail(i);
         }
     });
     resolver_.async_resolve(
@@ -413,14 +424,8 @@ void NetworkLink::Impl::fail(int index)
         finishJoin(index, false);
         return;
     }
-    node.retry.expires_after(node.backoff);
+    after(node.retry, node.backoff, index, [this](int i) { connect(i); });
     node.backoff = std::min(node.backoff * 2, kLongestRetry);
-    const std::uint64_t generation = node.generation;
-    node.retry.async_wait([this, index, generation](std::error_code error) {
-        if (!error && nodes_[index]->generation == generation) {
-            connect(index);
-        }
-    });
 }
 
 // Ends the node's connection; the handlers still under way find a new
@@ -470,13 +475,7 @@ void NetworkLink::Impl::depart(int index)
         return;
     }
     node.leaving = true;
-    node.deadline.expires_after(kLeaveTimeout);
-    const std::uint64_t generation = node.generation;
-    node.deadline.async_wait([this, index, generation](std::error_code error) {
-        if (!error && nodes_[index]->generation == generation) {
-            release(index);
-        }
-    });
+    after(node.deadline, kLeaveTimeout, index, [this](int i) { release(i); });
 }
 
 // The connection ends and the node is free again.
