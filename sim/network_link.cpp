@@ -44,8 +44,7 @@ std::optional<BusAddress> ParseBusAddress(std::string_view text, std::string& er
     }
     BusAddress address;
     const std::string_view bus = text.substr(slash + 1);
-    if (bus.empty() || bus.size() > socketcand::kMaxBusName ||
-        !std::all_of(bus.begin(), bus.end(), validChar)) {
+    if (!socketcand::isBusName(bus)) {
         error = "bad bus name \"" + std::string(bus) +
                 "\": 1 to 16 characters, no spaces or angle brackets";
         return std::nullopt;

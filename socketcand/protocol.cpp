@@ -141,19 +141,6 @@ const char* parseSend(const Tokens& t, bool remote, Frame& frame)
     return nullptr;
 }
 
-bool isBusName(std::string_view name)
-{
-    if (name.empty() || name.size() > kMaxBusName) {
-        return false;
-    }
-    for (const char c : name) {
-        if (c <= ' ' || c > '~') {
-            return false;
-        }
-    }
-    return true;
-}
-
 // SECS.USECS, six digits of microseconds.
 bool parseTime(std::string_view text, std::int64_t& micros)
 {
@@ -220,6 +207,19 @@ char* writeId(char* p, const Frame& frame)
 }
 
 } // namespace
+
+bool isBusName(std::string_view name)
+{
+    if (name.empty() || name.size() > kMaxBusName) {
+        return false;
+    }
+    for (const char c : name) {
+        if (c <= ' ' || c > '~' || c == '<' || c == '>') {
+            return false;
+        }
+    }
+    return true;
+}
 
 ClientMessage parseClientMessage(std::string_view body)
 {

@@ -16,6 +16,10 @@ namespace socketcand {
 using notation::Frame;
 
 inline constexpr std::size_t kMaxBusName = 16;
+
+// A bus name as "< open NAME >" carries it: 1 to kMaxBusName printable
+// characters, no spaces and no angle brackets.
+bool isBusName(std::string_view name);
 // Room for the longest message a format function below writes.
 inline constexpr std::size_t kMaxFormatted = 80;
 // The longest message formatFrame writes: "< frame ", an 8-digit
