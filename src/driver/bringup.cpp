@@ -17,13 +17,21 @@ constexpr std::array<char, 36> kApplicationName = {'M', 'O', 'R', 'V', 'A', 'N',
 
 constexpr std::int32_t kMaxKbit = INT32_MAX / 1000; // the bit/s value fits
 
+// Closes the port (an unknown handle included, as the driver takes it) and
+// forgets it.
+void closePort()
+{
+    DriverConnection& connection = libraryState.connection;
+    ncdClosePort(connection.portHandle);
+    connection.portHandle = kNoPort;
+    connection.portWithoutInitAccess = false;
+}
+
 // A refused step after the port is open: tell the user, close the port.
 std::int32_t abandonPort(NcdStatus status, const char* text)
 {
     ReportDriverStatus(status, text);
-    DriverConnection& connection = libraryState.connection;
-    ncdClosePort(connection.portHandle);
-    connection.portHandle = kNoPort;
+    closePort();
     return kFailure;
 }
 
@@ -81,9 +89,7 @@ std::int32_t InitChannel(std::uint32_t filterId)
     }
 
     if (connection.portWithoutInitAccess) {
-        ncdClosePort(connection.portHandle);
-        connection.portHandle = kNoPort;
-        connection.portWithoutInitAccess = false;
+        closePort();
     }
     const NcdStatus openStatus =
         ncdOpenPort(&connection.portHandle, kApplicationName.data(), connection.channelMask,
@@ -123,12 +129,9 @@ std::int32_t InitChannel(std::uint32_t filterId)
 
 std::int32_t ExitChannel()
 {
-    DriverConnection& connection = libraryState.connection;
-    ncdClosePort(connection.portHandle);
-    connection.portHandle = kNoPort;
-    connection.portWithoutInitAccess = false;
+    closePort();
     ncdCloseDriver();
-    connection.initialised = false;
+    libraryState.connection.initialised = false;
     return kSuccess;
 }
 
